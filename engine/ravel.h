@@ -1,0 +1,66 @@
+// One engine instance: the recognition object behind an engine handle.
+//
+// It owns an online feature pipeline and the i-vector statistics of the PCM
+// streamed into it, the stream's quality values and the detail code of its
+// last failure. One instance must be used by one thread at a time; instances
+// share the process-wide models read-only.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "IvectorExt/featext/online-feature-extractor.h"
+
+namespace gmmpp_ivext {
+class GmmppIvext;
+}
+
+class Ravel {
+ public:
+  Ravel();
+  virtual ~Ravel();
+  Ravel(const Ravel&) = delete;
+  Ravel& operator=(const Ravel&) = delete;
+
+  // Every operation returns a status code and keeps the detail in `detail`.
+  virtual int GetFeature(const std::vector<short>& pcm, std::vector<float>* features,
+                         float* duration, float* volume, float* snr, float* validFreqStart,
+                         float* validFreqEnd, std::vector<float>* freqSnr);
+  virtual int GetIvector(std::vector<char>* templ, const bool& transform);
+  virtual int GetIvector(const std::vector<float>& features, const float& duration,
+                         const float& volume, const float& snr, std::vector<char>* templ,
+                         const bool& transform);
+  virtual int GetXvector(const std::vector<float>& features, const float& duration,
+                         const float& volume, const float& snr, std::vector<char>* templ,
+                         const bool& transform);
+  virtual int GetScore(const std::vector<char>& templ1, const std::vector<char>& templ2,
+                       float* score);
+  virtual int PutPCM(const std::vector<short>& pcm);
+  virtual int GetQualityMeasures(float* duration, float* volume, float* snr,
+                                 float* validFreqStart, float* validFreqEnd,
+                                 std::vector<float>* freqSnr);
+  virtual int Reset();
+  virtual int GetDetail();
+
+  // Internal result of the nine template tests; *version = "major.minor".
+  static uint32_t ValidateTemplate(const std::vector<char>& templ, std::string* version);
+
+ private:
+  struct Quality {
+    float duration = 0, volume = 0, snr = 0, valid_freq_start = 0, valid_freq_end = 0;
+  };
+
+  int BuildTemplate(const std::vector<float>& values, float duration, float volume, float snr,
+                    std::vector<char>* templ);
+  int Fail(uint32_t result);
+  int Fail(int result) { return Fail(static_cast<uint32_t>(result)); }
+  int FinishTemplate(const std::vector<float>& raw, float duration, float volume, float snr,
+                     std::vector<char>* templ, bool transform);
+
+  uint32_t detail = 0;
+  OnlineFeatureExtractor<float>* featureExtractor = nullptr;
+  gmmpp_ivext::GmmppIvext* gmmppIvext = nullptr;
+  Quality quality;
+  std::vector<float> freqSnr;
+};
