@@ -10,6 +10,7 @@
 #include "brindle/xvext.h"
 #include "common/model/model_manager.h"
 #include "common/status.h"
+#include "engine/config-paths.h"
 #include "engine/engine-state.h"
 #include "engine/logging.h"
 #include "engine/ravel.h"
@@ -17,44 +18,18 @@
 
 namespace ravel_engine {
 
-EngineState::~EngineState() {
-  delete verifier;
-  delete xvectorNet;
-}
-
-EngineState& State() {
-  static EngineState state;
-  return state;
-}
-
-void ReleaseModels() {
-  EngineState& s = State();
-  gmmpp_ivext::GmmppIvext::ReleaseModels();
-  delete s.verifier;
-  s.verifier = nullptr;
-  delete s.xvectorNet;
-  s.xvectorNet = nullptr;
-}
-
 namespace {
 
 constexpr uint32_t kNoMemory = 0x10002100;
-
-std::string JoinConfig(const char* configDir, const char* name) {
-  if (configDir == nullptr) return name;
-  std::string path(configDir);
-  if (!path.empty() && (path.back() == '/' || path.back() == '\\')) return path + name;
-  return path + '/' + name;
-}
 
 uint32_t InitializeSequence(const char* modelPath, int gselectCount, float minPosterior,
                             const char* configDir, bool shareModel) {
   EngineState& s = State();
   std::string mfccPath, logPath, xvectorPath;
   try {
-    mfccPath = JoinConfig(configDir, "mfcc-options.json");
-    logPath = JoinConfig(configDir, "log-options.json");
-    xvectorPath = JoinConfig(configDir, "xe5.pb");
+    mfccPath = JoinConfigPath(configDir, "mfcc-options.json");
+    logPath = JoinConfigPath(configDir, "log-options.json");
+    xvectorPath = JoinConfigPath(configDir, "xe5.pb");
   } catch (const std::bad_alloc&) {
     return kNoMemory;
   }

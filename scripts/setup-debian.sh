@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the kit needs, only those that are missing.
+set -euo pipefail
+
+PACKAGES=(
+  build-essential cmake g++ pkg-config
+  libboost-dev libspdlog-dev libfmt-dev libeigen3-dev libmp3lame-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
+  default-jdk-headless
+  python3 python3-numpy
+  lame sox espeak-ng
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  SUDO=""
+  if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
