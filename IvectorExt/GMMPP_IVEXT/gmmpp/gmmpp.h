@@ -1,0 +1,56 @@
+// Per-frame Gaussian posteriors against a GMM read by the HTK reader: the
+// first HMM of the set, its single emitting state, first stream.
+//
+// GMMPP_Calc only reads the record, so one record may serve many threads.
+#pragma once
+
+#include <cstdint>
+
+#include "IvectorExt/GMMPP_IVEXT/htk-hmm/htk-hmm.h"
+
+constexpr int kGmmppArgument = static_cast<int>(0x30005101u);
+constexpr int kGmmppNoMemory = static_cast<int>(0x10005100u);
+constexpr int kGmmppModelShape = static_cast<int>(0xFFF05FFFu);
+
+struct GMMPP {
+  // Private copy of the set: variances replaced by their reciprocals, inverse
+  // covariances expanded to full nDim x nDim blocks.
+  HTK_HMMS* pHmms;
+  int nMix;     // M, Gaussian slots of the stream (some may be empty)
+  int nDim;     // size of the first Gaussian's mean
+  int nStride;  // nDim rounded up to a multiple of 8
+
+  // Contiguous copies for the distance loops; rows are nStride long and
+  // zero beyond nDim.
+  int* panKind;       // per slot: 0 empty, 1 inverse variances, 2 inverse covariance
+  int* panRow;        // per slot: row of padMean and padInvVar, -1 when empty
+  int* panCovIndex;   // per slot: block of padInvCov, -1 unless full
+  float* pfGconst;    // per slot, rounded to float as the likelihood uses it
+  double* padWeight;  // per slot
+  double* padMean;    // rows of filled slots
+  double* padInvVar;  // inverse variances (zero rows for full Gaussians)
+  // Full Gaussians: per Gaussian nTriSize values, the upper triangle of the
+  // inverse covariance with off-diagonal entries doubled; row r starts at
+  // panTriOffset[r] and holds columns r..nDim-1 zero-padded to a multiple of 4.
+  double* padInvCov;
+  int* panTriOffset;  // nDim + 1 offsets
+  int nTriSize;
+};
+
+// 0, 0x30005101 (null argument), 0xFFF05FFF (no HMM, numStates != 3, no
+// Gaussian in the emitting state's first stream, or Gaussians whose sizes
+// differ from nDim), 0x10005100 (memory), or the HTKcopy code. The caller
+// keeps `set`. On failure *out is null.
+int GMMPP_Init(GMMPP** out, HTK_HMMS* set);
+
+// Posteriors of one frame of nDim values. candidates null: all M Gaussians;
+// outIdx null: outPost is a dense vector of M (outSize must be M). Kept are
+// at most outSize (and nCandidates) of the best posteriors, each at least
+// `threshold`, renormalised to sum to 1. Candidates outside 0..M-1, empty
+// slots and non-finite likelihoods are never kept. When nothing can be
+// evaluated the result is 0 with *outCount 0.
+int GMMPP_Calc(GMMPP** gmmpp, const float* obs, const int* candidates, int nCandidates, int* outIdx,
+               int outSize, float* outPost, double threshold, int* outCount);
+
+// Releases the record and its set and nulls the handle.
+void GMMPP_Free(GMMPP** gmmpp);

@@ -1,0 +1,1323 @@
+#include "IvectorExt/GMMPP_IVEXT/htk-hmm/htk-hmm.h"
+
+#include <cctype>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <numbers>
+#include <utility>
+
+#include "engine/logging.h"
+
+#define HTK_LOG(function, ...) \
+  ::jor_log::LogF(__FILE__, function, __LINE__, ::jor_log::kError, __VA_ARGS__)
+
+namespace {
+
+using internal::HtkToken;
+
+// Counts beyond these cannot come from a sensible model; they are refused as
+// malformed so that no count in a file can demand an absurd allocation before
+// the data behind it has been read.
+constexpr int kMaxStreams = 32;
+constexpr int kMaxMixes = 1 << 16;
+constexpr int kMaxStates = 1 << 16;
+constexpr int kMaxVectorSize = 1 << 20;
+constexpr int kMaxMatrixSize = 1 << 16;
+// Values are read in chunks of this many into a buffer that grows with what
+// was actually read.
+constexpr size_t kReadChunk = 4096;
+constexpr int kMaxString = 255;
+
+const char* const kSymbolNames[124] = {
+    "BEGINHMM", "USE", "ENDHMM", "NUMMIXES", "NUMSTATES", "STREAMINFO", "VECSIZE", "NULLD",
+    "POISSOND", "GAMMAD", "RELD", "GEND", "DIAGC", "FULLC", "XFORMC", "STATE", "TMIX", "MIXTURE",
+    "STREAM", "SWEIGHTS", "MEAN", "VARIANCE", "INVCOVAR", "XFORM", "GCONST", "DURATION", "INVDIAGC",
+    "TRANSP", "DPROB", "LLTC", "LLTCOVAR",
+    // 31..119 unused
+    "", "", "", "", "", "", "", "", "", "", "", "", "", "", "", "", "", "", "", "", "", "", "", "",
+    "", "", "", "", "", "", "", "", "", "", "", "", "", "", "", "", "", "", "", "", "", "", "", "",
+    "", "", "", "", "", "", "", "", "", "", "", "", "", "", "", "", "", "", "", "", "", "", "", "",
+    "", "", "", "", "", "", "", "", "", "", "", "", "", "", "", "", "",
+    // 120..123
+    "PARMKIND", "MACRO", "EOFSYM", ""};
+constexpr int kNumKeywords = 31;
+
+const char* const kParmKindNames[12] = {"WAVEFORM", "LPC",   "LPREFC",   "LPCEPSTRA",
+                                        "LPDELCEP", "IREFC", "MFCC",     "FBANK",
+                                        "MELSPEC",  "USER",  "DISCRETE", "ANON"};
+constexpr uint16_t kParmAnon = 11;
+
+struct Qualifier {
+  char letter;
+  uint16_t bit;
+};
+// Order in which HTKparmKind2Str appends qualifiers.
+constexpr Qualifier kQualifiers[9] = {{'E', 0x40},  {'D', 0x100},  {'N', 0x80},
+                                      {'A', 0x200}, {'C', 0x400},  {'K', 0x1000},
+                                      {'Z', 0x800}, {'0', 0x2000}, {'V', 0x4000}};
+
+char* DupString(const char* s) {
+  if (s == nullptr) return nullptr;
+  const size_t n = std::strlen(s) + 1;
+  char* d = static_cast<char*>(std::malloc(n));
+  if (d != nullptr) std::memcpy(d, s, n);
+  return d;
+}
+
+template <typename T>
+void Append(HtkList<T>* list, T* record) {
+  record->next = nullptr;
+  if (list->last == nullptr) {
+    list->first = record;
+  } else {
+    list->last->next = record;
+  }
+  list->last = record;
+  ++list->count;
+}
+
+// A zeroed record appended to `list`, or null when memory runs out.
+template <typename T>
+T* NewRecord(HtkList<T>* list) {
+  T* record = static_cast<T*>(std::calloc(1, sizeof(T)));
+  if (record != nullptr) Append(list, record);
+  return record;
+}
+
+int NoMemory(const char* function) {
+  HTK_LOG(function, "CHECK_MALLOC() Error (0x%08x)", kHtkNoMemory);
+  return kHtkNoMemory;
+}
+
+// 1 with *out holding `count` values, 0 on a short read, -1 out of memory.
+int ReadDoubleBlock(FILE* file, size_t count, bool binary, double** out) {
+  size_t capacity = count < kReadChunk ? (count > 0 ? count : 1) : kReadChunk;
+  double* values = static_cast<double*>(std::malloc(capacity * sizeof(double)));
+  if (values == nullptr) return -1;
+  size_t done = 0;
+  while (done < count) {
+    if (done == capacity) {
+      size_t grown = capacity * 2 < count ? capacity * 2 : count;
+      double* bigger = static_cast<double*>(std::realloc(values, grown * sizeof(double)));
+      if (bigger == nullptr) {
+        std::free(values);
+        return -1;
+      }
+      values = bigger;
+      capacity = grown;
+    }
+    size_t chunk = capacity - done;
+    if (chunk > kReadChunk) chunk = kReadChunk;
+    if (!internal::HTKreadDouble(file, values + done, static_cast<int>(chunk), binary)) {
+      std::free(values);
+      return 0;
+    }
+    done += chunk;
+  }
+  *out = values;
+  return 1;
+}
+
+// Rows of an n x n block or of an upper triangle (row i holds n - i values).
+// rows[0] is the block even for n = 0, so that releasing rows[0] frees it.
+double** MakeRows(double* block, int n, bool triangle) {
+  double** rows = static_cast<double**>(std::malloc((n > 0 ? n : 1) * sizeof(double*)));
+  if (rows == nullptr) return nullptr;
+  rows[0] = block;
+  size_t offset = 0;
+  for (int i = 0; i < n; ++i) {
+    rows[i] = block + offset;
+    offset += triangle ? static_cast<size_t>(n - i) : static_cast<size_t>(n);
+  }
+  return rows;
+}
+
+// ln |det A| of the symmetric matrix given by its upper triangle; -inf when
+// singular.
+double LogDetUpper(const HtkInvCovar* ic) {
+  const int n = ic->size;
+  if (n <= 0) return 0.0;
+  const size_t nn = static_cast<size_t>(n);
+  double* a = static_cast<double*>(std::malloc(nn * nn * sizeof(double)));
+  if (a == nullptr) return std::nan("");
+  for (int r = 0; r < n; ++r) {
+    for (int c = r; c < n; ++c) {
+      const double v = ic->rows[r][c - r];
+      a[r * nn + c] = v;
+      a[c * nn + r] = v;
+    }
+  }
+  double logDet = 0.0;
+  for (int k = 0; k < n; ++k) {
+    int pivot = k;
+    for (int r = k + 1; r < n; ++r) {
+      if (std::fabs(a[r * nn + k]) > std::fabs(a[pivot * nn + k])) pivot = r;
+    }
+    const double p = a[pivot * nn + k];
+    if (p == 0.0 || std::isnan(p)) {
+      std::free(a);
+      return -HUGE_VAL;
+    }
+    if (pivot != k) {
+      for (int c = 0; c < n; ++c) std::swap(a[k * nn + c], a[pivot * nn + c]);
+    }
+    logDet += std::log(std::fabs(p));
+    for (int r = k + 1; r < n; ++r) {
+      const double f = a[r * nn + k] / p;
+      if (f == 0.0) continue;
+      for (int c = k + 1; c < n; ++c) a[r * nn + c] -= f * a[k * nn + c];
+    }
+  }
+  std::free(a);
+  return logDet;
+}
+
+int ReadCount(FILE* file, const HtkToken* token, int* n, int lo, int hi) {
+  return internal::HTKreadInt(file, n, 1, token->binForm) && *n >= lo && *n <= hi;
+}
+
+void FreeSetLists(HTK_HMMS* set) {
+  for (HtkList<HtkVector>* list : {&set->meanList, &set->varList}) {
+    for (HtkVector* v = list->first; v != nullptr;) {
+      HtkVector* next = v->next;
+      std::free(v->name);
+      std::free(v->values);
+      std::free(v);
+      v = next;
+    }
+  }
+  for (HtkInvCovar* ic = set->invCovarList.first; ic != nullptr;) {
+    HtkInvCovar* next = ic->next;
+    if (ic->rows != nullptr) {
+      std::free(ic->rows[0]);
+      std::free(ic->rows);
+    }
+    std::free(ic->name);
+    std::free(ic);
+    ic = next;
+  }
+  for (HtkMixture* m = set->mixList.first; m != nullptr;) {
+    HtkMixture* next = m->next;
+    std::free(m->name);
+    std::free(m);
+    m = next;
+  }
+  for (HtkTransP* t = set->transList.first; t != nullptr;) {
+    HtkTransP* next = t->next;
+    if (t->rows != nullptr) {
+      std::free(t->rows[0]);
+      std::free(t->rows);
+    }
+    std::free(t->name);
+    std::free(t);
+    t = next;
+  }
+  for (HtkState* s = set->stateList.first; s != nullptr;) {
+    HtkState* next = s->next;
+    if (s->streams != nullptr) {
+      for (int i = 0; i < s->nStream; ++i) {
+        std::free(s->streams[i].mixWeights);
+        std::free(s->streams[i].mixtures);
+      }
+      std::free(s->streams);
+    }
+    std::free(s->streamWeights);
+    std::free(s->name);
+    std::free(s);
+    s = next;
+  }
+  for (HtkHmm* h = set->hmmList.first; h != nullptr;) {
+    HtkHmm* next = h->next;
+    std::free(h->states);
+    std::free(h->name);
+    std::free(h);
+    h = next;
+  }
+}
+
+void FreeHmmRecord(HtkHmm* hmm) {
+  if (hmm == nullptr) return;
+  std::free(hmm->states);
+  std::free(hmm->name);
+  std::free(hmm);
+}
+
+const char* OrEmpty(const char* s) {
+  return s != nullptr ? s : "";
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Set operations.
+
+void HTKinit(HTK_HMMS* set) {
+  if (set != nullptr) std::memset(set, 0, sizeof(*set));
+}
+
+void HTKfree(HTK_HMMS* set) {
+  if (set == nullptr) return;
+  FreeSetLists(set);
+  HashDestroy(set->meanTable);
+  HashDestroy(set->varTable);
+  HashDestroy(set->invCovarTable);
+  HashDestroy(set->mixTable);
+  HashDestroy(set->transTable);
+  HashDestroy(set->stateTable);
+  HashDestroy(set->hmmTable);
+  std::free(set->panStreamWidth);
+  std::free(set->szParmKind);
+  HTKinit(set);
+}
+
+char* HTKparmKind2Str(uint16_t parmKind, char* buffer) {
+  const int base = parmKind & 0x3F;
+  std::strcpy(buffer, base <= kParmAnon ? kParmKindNames[base] : kParmKindNames[kParmAnon]);
+  size_t len = std::strlen(buffer);
+  for (const Qualifier& q : kQualifiers) {
+    if (parmKind & q.bit) {
+      buffer[len++] = '_';
+      buffer[len++] = q.letter;
+    }
+  }
+  buffer[len] = '\0';
+  return buffer;
+}
+
+namespace internal {
+
+const char* HTKsymName(int sym) {
+  return sym >= 0 && sym < 124 ? kSymbolNames[sym] : "";
+}
+
+uint16_t HTKstr2ParmKind(const char* name) {
+  static const char* const kFunction = "internal::HTKstr2ParmKind";
+  char buf[kHtkParmKindStrLen];
+  if (name == nullptr) return kParmAnon;
+  size_t len = std::strlen(name);
+  if (len >= sizeof(buf)) return kParmAnon;  // no base name is that long
+  std::memcpy(buf, name, len + 1);
+  uint16_t qualifiers = 0;
+  while (len >= 3 && buf[len - 2] == '_') {
+    const char letter = buf[len - 1];
+    bool known = false;
+    for (const Qualifier& q : kQualifiers) {
+      if (q.letter == letter) {
+        qualifiers |= q.bit;
+        known = true;
+      }
+    }
+    if (!known) {
+      // "HTKstr2ParmKind : 未定義修飾子(%s)！" in Shift_JIS.
+      HTK_LOG(kFunction,
+              "HTKstr2ParmKind : \x96\xa2\x92\xe8\x8b\x60\x8f\x43\x8f\xfc\x8e\x71(%s)\x81\x49",
+              name);
+    }
+    len -= 2;
+    buf[len] = '\0';
+  }
+  for (uint16_t base = 0; base < 12; ++base) {
+    if (std::strcmp(buf, kParmKindNames[base]) == 0) {
+      if (base == 4) return static_cast<uint16_t>(3 | 0x100 | qualifiers);
+      return static_cast<uint16_t>(base | qualifiers);
+    }
+  }
+  return kParmAnon;
+}
+
+int HTKreadToken(FILE* file, HtkToken* token) {
+  static const char* const kFunction = "internal::HTKreadToken";
+  if (token->pushedBack) {
+    token->pushedBack = false;
+    return 0;
+  }
+  token->binForm = false;
+  token->parmKind = 0;
+  token->macroType = 0;
+  int c;
+  do {
+    c = std::getc(file);
+  } while (c != EOF && std::isspace(c));
+  if (c == EOF) {
+    token->sym = EOFSYM;
+    return 0;
+  }
+  switch (c) {
+    case '<': {
+      char buf[40];
+      int len = 0;
+      for (;;) {
+        c = std::getc(file);
+        if (c == '>') break;
+        if (c == EOF) {
+          buf[len] = '\0';
+          HTK_LOG(kFunction, "HTKreadToken : Keyword is not closed(%s)", buf);
+          return 4;
+        }
+        if (len == 39) {
+          buf[len] = '\0';
+          HTK_LOG(kFunction, "HTKreadToken : Keyword is too long(%s)", buf);
+          return 4;
+        }
+        buf[len++] = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+      }
+      buf[len] = '\0';
+      for (int s = 0; s < kNumKeywords; ++s) {
+        if (std::strcmp(buf, kSymbolNames[s]) == 0) {
+          token->sym = s;
+          return 0;
+        }
+      }
+      const uint16_t kind = HTKstr2ParmKind(buf);
+      if (kind == kParmAnon) {
+        HTK_LOG(kFunction, "HTKreadToken : Undefined keyword");
+        return 5;
+      }
+      token->sym = PARMKIND;
+      token->parmKind = kind;
+      return 0;
+    }
+    case ':': {
+      c = std::getc(file);
+      if (c == EOF) {
+        HTK_LOG(kFunction, "HTKreadToken:Symbol_expected!(%x)", ':');
+        return 1;
+      }
+      if (c >= 120) {
+        // The binary parameter kind (and anything above) is not part of the
+        // accepted subset.
+        HTK_LOG(kFunction, "HTKreadToken : Binary symbol is not supported(%d)", c);
+        return 5;
+      }
+      token->sym = c;
+      token->binForm = true;
+      return 0;
+    }
+    case '~': {
+      c = std::getc(file);
+      const int lower = c == EOF ? 0 : std::tolower(c);
+      if (lower == 0 || std::strchr("cdhimostuvwx", lower) == nullptr) {
+        HTK_LOG(kFunction, "HTKreadToken : Illegal macro type");
+        return 2;
+      }
+      token->sym = MACRO;
+      token->macroType = static_cast<char>(lower);
+      return 0;
+    }
+    case '.': {
+      do {
+        c = std::getc(file);
+      } while (c != EOF && std::isspace(c));
+      if (c == EOF) {
+        token->sym = EOFSYM;
+        return 0;
+      }
+      std::ungetc(c, file);
+      token->sym = MACRO;
+      token->macroType = 'h';
+      return 0;
+    }
+    case '#':
+      HTK_LOG(kFunction, "HTKreadToken : Not supported");
+      return 3;
+    case '_': {
+      static const char kRest[] = "_KAVOR__SEPARATOR__";  // after the first '_'
+      char buf[sizeof(kRest) - 1];
+      const size_t got = std::fread(buf, 1, sizeof(buf), file);
+      if (got == sizeof(buf) && std::memcmp(buf, kRest, sizeof(buf)) == 0) {
+        token->sym = EOFSYM;
+        return 0;
+      }
+      std::fseek(file, -static_cast<long>(got), SEEK_CUR);
+      HTK_LOG(kFunction, "HTKreadToken:Symbol_expected!(%x)", '_');
+      return 1;
+    }
+    default:
+      HTK_LOG(kFunction, "HTKreadToken:Symbol_expected!(%x)", c);
+      return 1;
+  }
+}
+
+int HTKreadString(FILE* file, char* buffer, int maxLen) {
+  static const char* const kFunction = "internal::HTKreadString";
+  int c;
+  do {
+    c = std::getc(file);
+  } while (c != EOF && std::isspace(c));
+  if (c == EOF) {
+    HTK_LOG(kFunction, "Illegal EOF");
+    return 0;
+  }
+  int len = 0;
+  const int quote = (c == '"' || c == '\'') ? c : 0;
+  if (quote == 0) std::ungetc(c, file);
+  for (;;) {
+    c = std::getc(file);
+    if (quote != 0) {
+      if (c == EOF) {
+        HTK_LOG(kFunction, "Illegal EOF");
+        return 0;
+      }
+      if (c == quote) break;
+    } else {
+      if (c == EOF) break;
+      if (std::isspace(c)) {
+        std::ungetc(c, file);
+        break;
+      }
+    }
+    if (len + 1 >= maxLen) {
+      HTK_LOG(kFunction, "String is too long");
+      return 0;
+    }
+    buffer[len++] = static_cast<char>(c);
+  }
+  buffer[len] = '\0';
+  return 1;
+}
+
+int HTKreadInt(FILE* file, int* out, int n, bool binary) {
+  static const char* const kFunction = "internal::HTKreadInt";
+  for (int i = 0; i < n; ++i) {
+    if (binary) {
+      unsigned char b[2];
+      if (std::fread(b, 1, 2, file) != 2) {
+        HTK_LOG(kFunction, "Error fread() != n(%d)", n);
+        return 0;
+      }
+      out[i] = static_cast<int16_t>(static_cast<uint16_t>(b[0] | (b[1] << 8)));
+    } else if (std::fscanf(file, "%d", &out[i]) != 1) {
+      HTK_LOG(kFunction, "Error fscanf() != 1");
+      return 0;
+    }
+  }
+  return 1;
+}
+
+static int ReadBinaryFloat(FILE* file, float* out) {
+  unsigned char b[4];
+  if (std::fread(b, 1, 4, file) != 4) return 0;
+  const uint32_t bits = static_cast<uint32_t>(b[0]) | (static_cast<uint32_t>(b[1]) << 8) |
+                        (static_cast<uint32_t>(b[2]) << 16) | (static_cast<uint32_t>(b[3]) << 24);
+  std::memcpy(out, &bits, 4);
+  return 1;
+}
+
+int HTKreadFloat(FILE* file, float* out, int n, bool binary) {
+  static const char* const kFunction = "internal::HTKreadFloat";
+  for (int i = 0; i < n; ++i) {
+    if (binary) {
+      if (!ReadBinaryFloat(file, &out[i])) {
+        HTK_LOG(kFunction, "Error fread() != n(%d)", n);
+        return 0;
+      }
+    } else if (std::fscanf(file, "%e", &out[i]) != 1) {
+      HTK_LOG(kFunction, "Error fscanf() != 1");
+      return 0;
+    }
+  }
+  return 1;
+}
+
+int HTKreadDouble(FILE* file, double* out, int n, bool binary) {
+  static const char* const kFunction = "internal::HTKreadDouble";
+  for (int i = 0; i < n; ++i) {
+    double v;
+    if (binary) {
+      float f;
+      if (!ReadBinaryFloat(file, &f)) {
+        HTK_LOG(kFunction, "Error fread() != n(%d)", n);
+        return 0;
+      }
+      v = f;
+    } else {
+      if (std::fscanf(file, "%le", &v) != 1) {
+        HTK_LOG(kFunction, "Error fscanf() != 1");
+        return 0;
+      }
+      if (std::isnan(v)) {
+        std::printf("NaN in HTKreadDouble !\n");
+        v = 0.0;
+      }
+    }
+    if (std::fabs(v) < 1e-35) v = 0.0;
+    out[i] = v;
+  }
+  return 1;
+}
+
+int HTKreadGlobalOption(FILE* file, HTK_HMMS* set, HtkToken* token) {
+  static const char* const kFunction = "internal::HTKreadGlobalOption";
+  for (;;) {
+    const int rc = HTKreadToken(file, token);
+    if (rc != 0) return rc;
+    if (token->sym == STREAMINFO) {
+      int nStream = 0;
+      if (!ReadCount(file, token, &nStream, 1, kMaxStreams)) {
+        HTK_LOG(kFunction, "HTKreadGlobalOption : <STREAMINFO> Error");
+        return 18;
+      }
+      int* widths = static_cast<int*>(std::malloc(static_cast<size_t>(nStream) * sizeof(int)));
+      if (widths == nullptr) return NoMemory(kFunction);
+      bool ok = HTKreadInt(file, widths, nStream, token->binForm) != 0;
+      for (int i = 0; ok && i < nStream; ++i) ok = widths[i] >= 0;
+      if (!ok) {
+        std::free(widths);
+        HTK_LOG(kFunction, "HTKreadGlobalOption : <STREAMINFO> Error");
+        return 18;
+      }
+      std::free(set->panStreamWidth);
+      set->panStreamWidth = widths;
+      set->nStream = nStream;
+    } else if (token->sym == VECSIZE) {
+      int size = 0;
+      if (!ReadCount(file, token, &size, 0, kMaxVectorSize)) {
+        HTK_LOG(kFunction, "HTKreadGlobalOption : <VECSIZE> Error");
+        return 19;
+      }
+      set->nVecSize = size;
+    } else if (token->sym == NULLD || token->sym == DIAGC) {
+      // accepted, no effect
+    } else if (token->sym == PARMKIND) {
+      char name[kHtkParmKindStrLen];
+      char* copy = DupString(HTKparmKind2Str(token->parmKind, name));
+      if (copy == nullptr) return NoMemory(kFunction);
+      std::free(set->szParmKind);
+      set->szParmKind = copy;
+    } else {
+      token->pushedBack = true;
+      break;
+    }
+  }
+  if (set->nStream != 0) return 0;
+  if (set->nVecSize == 0) {
+    HTK_LOG(kFunction, "<VECSIZE>  is not specified.");
+    return 19;
+  }
+  int* widths = static_cast<int*>(std::malloc(sizeof(int)));
+  if (widths == nullptr) return NoMemory(kFunction);
+  widths[0] = set->nVecSize;
+  std::free(set->panStreamWidth);
+  set->panStreamWidth = widths;
+  set->nStream = 1;
+  return 0;
+}
+
+int HTKreadMean(FILE* file, HTK_HMMS* set, HtkToken* token, HtkVector** out) {
+  static const char* const kFunction = "internal::HTKreadMean";
+  int rc = HTKreadToken(file, token);
+  if (rc != 0) return rc;
+  if (token->sym == MACRO && token->macroType == 'u') {
+    char name[kMaxString + 1];
+    if (!HTKreadString(file, name, kMaxString)) {
+      HTK_LOG(kFunction, "HTKreadString : ~u macro error");
+      return 83;
+    }
+    HtkVector* found = static_cast<HtkVector*>(HashFind(set->meanTable, name));
+    if (found == nullptr) {
+      HTK_LOG(kFunction, "Not found mean vector macro (%s)", name);
+      return 84;
+    }
+    *out = found;
+    return 0;
+  }
+  if (token->sym != MEAN) {
+    HTK_LOG(kFunction, "<MEAN> tag is not found.");
+    return 99;
+  }
+  int n = 0;
+  if (!ReadCount(file, token, &n, 0, kMaxVectorSize)) {
+    HTK_LOG(kFunction, "HTKreadInt(): <MEAN> short Error");
+    return 100;
+  }
+  HtkVector* v = NewRecord(&set->meanList);
+  if (v == nullptr) return NoMemory(kFunction);
+  rc = ReadDoubleBlock(file, static_cast<size_t>(n), token->binForm, &v->values);
+  if (rc < 0) return NoMemory(kFunction);
+  if (rc == 0) {
+    HTK_LOG(kFunction, "HTKreadDouble(): <MEAN> short vector Error");
+    return 101;
+  }
+  v->size = n;
+  *out = v;
+  return 0;
+}
+
+int HTKreadVar(FILE* file, HTK_HMMS* set, HtkToken* token, const char* context, HtkVector** out) {
+  static const char* const kFunction = "internal::HTKreadVar";
+  int rc = HTKreadToken(file, token);
+  if (rc != 0) return rc;
+  if (token->sym == MACRO && token->macroType == 'v') {
+    char name[kMaxString + 1];
+    if (!HTKreadString(file, name, kMaxString)) {
+      HTK_LOG(kFunction, "HTKreadString : ~v macro error");
+      return 85;
+    }
+    HtkVector* found = static_cast<HtkVector*>(HashFind(set->varTable, name));
+    if (found == nullptr) {
+      HTK_LOG(kFunction, "Not found variance vector macro (%s)", name);
+      return 86;
+    }
+    *out = found;
+    return 0;
+  }
+  if (token->sym != VARIANCE) {
+    HTK_LOG(kFunction, "<VARIANCE> tag is not found (%s)", OrEmpty(context));
+    return 114;
+  }
+  int n = 0;
+  if (!ReadCount(file, token, &n, 0, kMaxVectorSize)) {
+    HTK_LOG(kFunction, "HTKreadInt : <VARIANCE> short error");
+    return 115;
+  }
+  HtkVector* v = NewRecord(&set->varList);
+  if (v == nullptr) return NoMemory(kFunction);
+  rc = ReadDoubleBlock(file, static_cast<size_t>(n), token->binForm, &v->values);
+  if (rc < 0) return NoMemory(kFunction);
+  if (rc == 0) {
+    HTK_LOG(kFunction, "HTKreadDouble : <VARIANCE> short vector error");
+    return 116;
+  }
+  v->size = n;
+  *out = v;
+  return 0;
+}
+
+int HTKreadInvcovar(FILE* file, HTK_HMMS* set, HtkToken* token, const char* context,
+                    HtkInvCovar** out) {
+  static const char* const kFunction = "internal::HTKreadInvcovar";
+  int rc = HTKreadToken(file, token);
+  if (rc != 0) return rc;
+  if (token->sym == MACRO && token->macroType == 'i') {
+    char name[kMaxString + 1];
+    if (!HTKreadString(file, name, kMaxString)) {
+      HTK_LOG(kFunction, "HTKreadString : ~i macro error");
+      return 87;
+    }
+    HtkInvCovar* found = static_cast<HtkInvCovar*>(HashFind(set->invCovarTable, name));
+    if (found == nullptr) {
+      HTK_LOG(kFunction, "Not found invcovar macro (%s)", name);
+      return 88;
+    }
+    *out = found;
+    return 0;
+  }
+  if (token->sym != INVCOVAR) {
+    HTK_LOG(kFunction, "HTKreadInt : <INVCOVAR> tag is not found (%s)", OrEmpty(context));
+    return 130;
+  }
+  int n = 0;
+  if (!ReadCount(file, token, &n, 0, kMaxMatrixSize)) {
+    HTK_LOG(kFunction, "HTKreadInt : <INVCOVAR> short error");
+    return 131;
+  }
+  HtkInvCovar* ic = NewRecord(&set->invCovarList);
+  if (ic == nullptr) return NoMemory(kFunction);
+  double* block = nullptr;
+  const size_t count = static_cast<size_t>(n) * static_cast<size_t>(n + 1) / 2;
+  rc = ReadDoubleBlock(file, count, token->binForm, &block);
+  if (rc < 0) return NoMemory(kFunction);
+  if (rc == 0) {
+    HTK_LOG(kFunction, "HTKreadInt : <INVCOVAR> short vector error");
+    return 132;
+  }
+  double** rows = MakeRows(block, n, true);
+  if (rows == nullptr) {
+    std::free(block);
+    return NoMemory(kFunction);
+  }
+  ic->size = n;
+  ic->rows = rows;
+  *out = ic;
+  return 0;
+}
+
+int HTKreadMix(FILE* file, HTK_HMMS* set, HtkToken* token, const char* context, HtkMixture** out) {
+  static const char* const kFunction = "internal::HTKreadMix";
+  HtkMixture* mix = NewRecord(&set->mixList);
+  if (mix == nullptr) return NoMemory(kFunction);
+  int rc = HTKreadMean(file, set, token, &mix->mean);
+  if (rc != 0) return rc;
+  rc = HTKreadToken(file, token);
+  if (rc != 0) return rc;
+  token->pushedBack = true;
+  if ((token->sym == MACRO && token->macroType == 'i') || token->sym == INVCOVAR) {
+    rc = HTKreadInvcovar(file, set, token, context, &mix->invCovar);
+  } else {
+    rc = HTKreadVar(file, set, token, context, &mix->var);
+  }
+  if (rc != 0) return rc;
+  rc = HTKreadToken(file, token);
+  if (rc != 0) return rc;
+  if (token->sym == GCONST) {
+    float g = 0.0f;
+    if (!HTKreadFloat(file, &g, 1, token->binForm)) {
+      HTK_LOG(kFunction, "HTKreadFloat error : GCONST");
+      return 89;
+    }
+    mix->gconst = g;
+  } else {
+    token->pushedBack = true;
+    const double log2pi = std::log(2.0 * std::numbers::pi);
+    if (mix->var != nullptr) {
+      double g = mix->var->size * log2pi;
+      for (int i = 0; i < mix->var->size; ++i) {
+        const double v = mix->var->values[i];
+        g += v <= 2.45e-308 ? -1e10 : std::log(v);
+      }
+      mix->gconst = g;
+    } else if (mix->invCovar != nullptr) {
+      // Without the constant the determinant would drop out of the likelihood.
+      mix->gconst = mix->invCovar->size * log2pi - LogDetUpper(mix->invCovar);
+    }
+  }
+  *out = mix;
+  return 0;
+}
+
+int HTKreadState(FILE* file, HTK_HMMS* set, HtkToken* token, const char* context, HtkState** out) {
+  static const char* const kFunction = "internal::HTKreadState";
+  const int nStream = set->nStream;
+  if (nStream < 1) {
+    HTK_LOG(kFunction, "<VECSIZE>  is not specified.");
+    return 19;
+  }
+  HtkState* state = NewRecord(&set->stateList);
+  if (state == nullptr) return NoMemory(kFunction);
+  state->streamWeights =
+      static_cast<double*>(std::malloc(static_cast<size_t>(nStream) * sizeof(double)));
+  state->streams =
+      static_cast<HtkStream*>(std::calloc(static_cast<size_t>(nStream), sizeof(HtkStream)));
+  if (state->streamWeights == nullptr || state->streams == nullptr) return NoMemory(kFunction);
+  state->nStream = nStream;
+  int nMix[kMaxStreams];
+  for (int i = 0; i < nStream; ++i) {
+    state->streamWeights[i] = 1.0;
+    nMix[i] = 1;
+  }
+
+  int rc = HTKreadToken(file, token);
+  if (rc != 0) return rc;
+  if (token->sym == NUMMIXES) {
+    bool ok = HTKreadInt(file, nMix, nStream, token->binForm) != 0;
+    for (int i = 0; ok && i < nStream; ++i) ok = nMix[i] >= 1 && nMix[i] <= kMaxMixes;
+    if (!ok) {
+      HTK_LOG(kFunction, "HTKreadInt : <NumMixes> short error");
+      return 64;
+    }
+  } else {
+    token->pushedBack = true;
+  }
+
+  rc = HTKreadToken(file, token);
+  if (rc != 0) return rc;
+  if (token->sym == SWEIGHTS) {
+    int n = 0;
+    if (!HTKreadInt(file, &n, 1, token->binForm)) {
+      HTK_LOG(kFunction, "HTKreadInt : <SWeights> short error");
+      return 65;
+    }
+    if (n != nStream) {
+      HTK_LOG(kFunction, "SWeights illegal (%s: n[%d] != nStream[%d])", OrEmpty(context), n,
+              nStream);
+      return 66;
+    }
+    if (!HTKreadDouble(file, state->streamWeights, n, token->binForm)) {
+      HTK_LOG(kFunction, "HTKreadDouble : <SWeights> short vector error");
+      return 67;
+    }
+  } else {
+    token->pushedBack = true;
+  }
+
+  for (int s = 0; s < nStream; ++s) {
+    rc = HTKreadToken(file, token);
+    if (rc != 0) return rc;
+    if (token->sym == STREAM) {
+      int n = 0;
+      if (!HTKreadInt(file, &n, 1, token->binForm)) {
+        HTK_LOG(kFunction, "HTKreadInt : <Stream> short error");
+        return 68;
+      }
+      if (n != s + 1) {
+        HTK_LOG(kFunction, "SWeights illegal (%s: iStream+1[%d] != n[%d])", OrEmpty(context), s + 1,
+                n);
+        return 69;
+      }
+    } else if (nStream == 1) {
+      token->pushedBack = true;
+    } else {
+      HTK_LOG(kFunction, "<Stream> tag is not found (%s).", OrEmpty(context));
+      return 69;
+    }
+
+    HtkStream* stream = &state->streams[s];
+    const size_t slots = static_cast<size_t>(nMix[s]);
+    stream->mixWeights = static_cast<double*>(std::calloc(slots, sizeof(double)));
+    stream->mixtures = static_cast<HtkMixture**>(std::calloc(slots, sizeof(HtkMixture*)));
+    if (stream->mixWeights == nullptr || stream->mixtures == nullptr) return NoMemory(kFunction);
+    stream->nMix = nMix[s];
+
+    for (int count = 0; count < nMix[s]; ++count) {
+      rc = HTKreadToken(file, token);
+      if (rc != 0) return rc;
+      int m = 1;
+      double w = 1.0;
+      if (token->sym == MIXTURE) {
+        const bool binary = token->binForm;
+        if (!HTKreadInt(file, &m, 1, binary)) {
+          HTK_LOG(kFunction, "HTKreadInt : <Mixture> short error");
+          return 70;
+        }
+        if (!HTKreadDouble(file, &w, 1, binary)) {
+          HTK_LOG(kFunction, "HTKreadDouble : <Mixture> short float error");
+          return 71;
+        }
+        if (m < 1 || m > nMix[s] || stream->mixtures[m - 1] != nullptr) {
+          HTK_LOG(kFunction, "<Mixture> is illegal (%s:%d).", OrEmpty(context), m);
+          return 71;
+        }
+      } else {
+        token->pushedBack = true;
+        if (count > 0) break;
+      }
+
+      HtkMixture* mix = nullptr;
+      rc = HTKreadToken(file, token);
+      if (rc != 0) return rc;
+      if (token->sym == MACRO && token->macroType == 'm') {
+        char name[kMaxString + 1];
+        if (!HTKreadString(file, name, kMaxString)) {
+          HTK_LOG(kFunction, "HTKreadString : ~m macro error");
+          return 72;
+        }
+        mix = static_cast<HtkMixture*>(HashFind(set->mixTable, name));
+        if (mix == nullptr) {
+          HTK_LOG(kFunction, "Gauss macro is not found (%s).", name);
+          return 73;
+        }
+      } else {
+        token->pushedBack = true;
+        rc = HTKreadMix(file, set, token, context, &mix);
+        if (rc != 0) return rc;
+      }
+      stream->mixtures[m - 1] = mix;
+      stream->mixWeights[m - 1] = w;
+    }
+  }
+  *out = state;
+  return 0;
+}
+
+int HTKreadTrans(FILE* file, HTK_HMMS* set, HtkToken* token, HtkTransP** out) {
+  static const char* const kFunction = "internal::HTKreadTrans";
+  int rc = HTKreadToken(file, token);
+  if (rc != 0) return rc;
+  if (token->sym != TRANSP) {
+    HTK_LOG(kFunction, "<TransP> is not found");
+    return 54;
+  }
+  int n = 0;
+  if (!ReadCount(file, token, &n, 1, kMaxMatrixSize)) {
+    HTK_LOG(kFunction, "HTKreadInt : <TransP> short error");
+    return 52;
+  }
+  HtkTransP* trans = NewRecord(&set->transList);
+  if (trans == nullptr) return NoMemory(kFunction);
+  double* block = nullptr;
+  rc = ReadDoubleBlock(file, static_cast<size_t>(n) * static_cast<size_t>(n), token->binForm,
+                       &block);
+  if (rc < 0) return NoMemory(kFunction);
+  if (rc == 0) {
+    HTK_LOG(kFunction, "HTKreadDouble : <TransP> short vector error");
+    return 53;
+  }
+  double** rows = MakeRows(block, n, false);
+  if (rows == nullptr) {
+    std::free(block);
+    return NoMemory(kFunction);
+  }
+  trans->size = n;
+  trans->rows = rows;
+  *out = trans;
+  return 0;
+}
+
+static int ReadHmmBody(FILE* file, HTK_HMMS* set, HtkToken* token, HtkHmm* hmm) {
+  static const char* const kFunction = "internal::HTKreadHmm";
+  int rc = HTKreadToken(file, token);
+  if (rc != 0) return rc;
+  if (token->sym != BEGINHMM) {
+    HTK_LOG(kFunction, "<BeginHmm> is not found");
+    return 34;
+  }
+  rc = HTKreadGlobalOption(file, set, token);
+  if (rc != 0) return rc;
+
+  rc = HTKreadToken(file, token);
+  if (rc != 0) return rc;
+  if (token->sym != NUMSTATES) {
+    HTK_LOG(kFunction, "<NumStates> is not found");
+    return 36;
+  }
+  int numStates = 0;
+  if (!ReadCount(file, token, &numStates, 2, kMaxStates)) {
+    HTK_LOG(kFunction, "HTKreadInt : <NumStates> short error");
+    return 37;
+  }
+  hmm->states = static_cast<HtkState**>(
+      std::calloc(static_cast<size_t>(numStates > 2 ? numStates - 2 : 1), sizeof(HtkState*)));
+  if (hmm->states == nullptr) return NoMemory(kFunction);
+  hmm->numStates = numStates;
+
+  for (int n = 2; n < numStates; ++n) {
+    rc = HTKreadToken(file, token);
+    if (rc != 0) return rc;
+    if (token->sym != STATE) {
+      HTK_LOG(kFunction, "<State> is not found");
+      return 38;
+    }
+    int number = 0;
+    if (!HTKreadInt(file, &number, 1, token->binForm)) {
+      HTK_LOG(kFunction, "<State> is illegal (%d)", n);
+      return 39;
+    }
+    if (number != n) {
+      HTK_LOG(kFunction, "<State> is illegal (iState+2[%d] != n[%d])", n, number);
+      return 39;
+    }
+    HtkState* state = nullptr;
+    rc = HTKreadToken(file, token);
+    if (rc != 0) return rc;
+    if (token->sym == MACRO && token->macroType == 's') {
+      char name[kMaxString + 1];
+      if (!HTKreadString(file, name, kMaxString)) {
+        HTK_LOG(kFunction, "HTKreadString : ~s macro error");
+        return 40;
+      }
+      state = static_cast<HtkState*>(HashFind(set->stateTable, name));
+      if (state == nullptr) {
+        HTK_LOG(kFunction, "State macro is not found (%s)", name);
+        return 41;
+      }
+    } else {
+      token->pushedBack = true;
+      rc = HTKreadState(file, set, token, hmm->name, &state);
+      if (rc != 0) return rc;
+    }
+    hmm->states[n - 2] = state;
+  }
+
+  rc = HTKreadToken(file, token);
+  if (rc != 0) return rc;
+  if (token->sym == MACRO && token->macroType == 't') {
+    char name[kMaxString + 1];
+    if (!HTKreadString(file, name, kMaxString)) {
+      HTK_LOG(kFunction, "HTKreadString : ~t macro error");
+      return 48;
+    }
+    hmm->transP = static_cast<HtkTransP*>(HashFind(set->transTable, name));
+    if (hmm->transP == nullptr) {
+      HTK_LOG(kFunction, "TransP macro is not found (%s)", name);
+      return 49;
+    }
+  } else {
+    token->pushedBack = true;
+    rc = HTKreadTrans(file, set, token, &hmm->transP);
+    if (rc != 0) return rc;
+  }
+
+  rc = HTKreadToken(file, token);
+  if (rc != 0) return rc;
+  if (token->sym != ENDHMM) {
+    HTK_LOG(kFunction, "<EndHmm> is not found");
+    return 35;
+  }
+  if (set->hmmTable == nullptr) {
+    set->hmmTable = HashCreate(1024, HashName, HashNameEqual);
+    if (set->hmmTable == nullptr) return NoMemory(kFunction);
+  }
+  const int inserted = HashInsert(set->hmmTable, hmm->name, hmm);
+  if (inserted < 0) return kHtkNoMemory;
+  if (inserted == 0) {
+    HTK_LOG(kFunction, "Duplicate macro name (%s)", hmm->name);
+    return 33;
+  }
+  return 0;
+}
+
+int HTKreadHmm(FILE* file, HTK_HMMS* set, HtkToken* token) {
+  static const char* const kFunction = "internal::HTKreadHmm";
+  int rc = HTKreadToken(file, token);  // the "~h" itself
+  if (rc != 0) return rc;
+  char name[kMaxString + 1];
+  if (!HTKreadString(file, name, kMaxString)) {
+    HTK_LOG(kFunction, "HTKreadString : ~h macro error");
+    return 32;
+  }
+  HtkHmm* hmm = static_cast<HtkHmm*>(std::calloc(1, sizeof(HtkHmm)));
+  if (hmm == nullptr) return NoMemory(kFunction);
+  hmm->name = DupString(name);
+  if (hmm->name == nullptr) {
+    FreeHmmRecord(hmm);
+    return NoMemory(kFunction);
+  }
+  rc = ReadHmmBody(file, set, token, hmm);
+  if (rc != 0) {
+    FreeHmmRecord(hmm);
+    return rc;
+  }
+  Append(&set->hmmList, hmm);
+  return 0;
+}
+
+}  // namespace internal
+
+int HTKread3(FILE* file, HTK_HMMS* set) {
+  using namespace internal;
+  static const char* const kFunction = "HTKread3";
+  if (set == nullptr) return 1;
+  if (file == nullptr) return 0;  // no section: nothing to read
+  const bool hadOptions = set->nStream != 0;
+  HtkToken token{};
+  token.sym = NULLSYM;
+  for (;;) {
+    int rc = HTKreadToken(file, &token);
+    if (rc != 0) {
+      HTK_LOG(kFunction, "Error (0x%08x)", rc);
+      return rc;
+    }
+    if (token.sym == EOFSYM) return 0;
+    if (token.sym != MACRO) {
+      HTK_LOG(kFunction, "stToken.sym is not MACRO [%d,%c]", token.sym,
+              token.macroType != 0 ? token.macroType : ' ');
+      return 16;
+    }
+    if (token.macroType == 'h') {
+      token.pushedBack = true;
+      rc = HTKreadHmm(file, set, &token);
+      if (rc != 0) {
+        HTK_LOG(kFunction, "HTKreadHmm error (0x%08x)", rc);
+        return rc;
+      }
+    } else if (token.macroType == 'o') {
+      if (!hadOptions) {
+        rc = HTKreadGlobalOption(file, set, &token);
+        if (rc != 0) {
+          HTK_LOG(kFunction, "HTKreadGlobalOption Error (0x%08x)", rc);
+          return rc;
+        }
+        continue;
+      }
+      HTK_HMMS added;
+      HTKinit(&added);
+      rc = HTKreadGlobalOption(file, &added, &token);
+      if (rc != 0) {
+        HTKfree(&added);
+        HTK_LOG(kFunction, "Add HTKreadGlobalOption Error (0x%08x)", rc);
+        return rc;
+      }
+      if (added.nStream == set->nStream) {
+        for (int i = 0; i < set->nStream; ++i) {
+          if (added.panStreamWidth[i] != set->panStreamWidth[i]) {
+            HTK_LOG(kFunction, "panStreamWidth is mismatch %d:%d != %d", i, set->panStreamWidth[i],
+                    added.panStreamWidth[i]);
+            HTKfree(&added);
+            return 20;
+          }
+        }
+        const char* oldKind = OrEmpty(set->szParmKind);
+        const char* newKind = OrEmpty(added.szParmKind);
+        if (added.nVecSize != set->nVecSize || std::strcmp(oldKind, newKind) != 0) {
+          HTK_LOG(kFunction, "nVecSize or szParmKind is mismatch %d != %d or %s != %s",
+                  set->nVecSize, added.nVecSize, oldKind, newKind);
+          HTKfree(&added);
+          return 21;
+        }
+      }
+      HTKfree(&added);
+    } else {
+      HTK_LOG(kFunction, "Macro is illegal [%d,%c]", token.sym, token.macroType);
+      return 17;
+    }
+  }
+}
+
+int HTKread(int id, FILE* file, HTK_HMMS* set) {
+  const int code = HTKread3(file, set);
+  if (code == 0) return 0;
+  HTKfree(set);
+  const uint32_t base = code == kHtkNoMemory ? (static_cast<uint32_t>(id) | 0x100060u)
+                                             : (static_cast<uint32_t>(id) | 0x400060u);
+  return static_cast<int>((base << 8) | static_cast<uint32_t>(code & 0xFF));
+}
+
+// ---------------------------------------------------------------------------
+// Deep copy.
+
+namespace {
+
+HtkVector* CopyVector(const HtkVector* src, HtkList<HtkVector>* list) {
+  HtkVector* v = NewRecord(list);
+  if (v == nullptr) return nullptr;
+  const size_t n = src->size > 0 ? static_cast<size_t>(src->size) : 0;
+  v->values = static_cast<double*>(std::malloc((n > 0 ? n : 1) * sizeof(double)));
+  if (v->values == nullptr) return nullptr;
+  if (n > 0) std::memcpy(v->values, src->values, n * sizeof(double));
+  v->size = src->size;
+  if (src->name != nullptr && (v->name = DupString(src->name)) == nullptr) return nullptr;
+  return v;
+}
+
+HtkInvCovar* CopyInvCovar(const HtkInvCovar* src, HtkList<HtkInvCovar>* list) {
+  HtkInvCovar* ic = NewRecord(list);
+  if (ic == nullptr) return nullptr;
+  const int n = src->size > 0 ? src->size : 0;
+  const size_t count = static_cast<size_t>(n) * static_cast<size_t>(n + 1) / 2;
+  double* block = static_cast<double*>(std::malloc((count > 0 ? count : 1) * sizeof(double)));
+  if (block == nullptr) return nullptr;
+  double** rows = MakeRows(block, n, true);
+  if (rows == nullptr) {
+    std::free(block);
+    return nullptr;
+  }
+  for (int i = 0; i < n; ++i) {
+    std::memcpy(rows[i], src->rows[i], static_cast<size_t>(n - i) * sizeof(double));
+  }
+  ic->size = n;
+  ic->rows = rows;
+  if (src->name != nullptr && (ic->name = DupString(src->name)) == nullptr) return nullptr;
+  return ic;
+}
+
+HtkMixture* CopyMixture(const HtkMixture* src, HTK_HMMS* dst) {
+  HtkMixture* mix = NewRecord(&dst->mixList);
+  if (mix == nullptr) return nullptr;
+  mix->gconst = src->gconst;
+  if (src->name != nullptr && (mix->name = DupString(src->name)) == nullptr) return nullptr;
+  if (src->mean != nullptr && (mix->mean = CopyVector(src->mean, &dst->meanList)) == nullptr) {
+    return nullptr;
+  }
+  if (src->var != nullptr && (mix->var = CopyVector(src->var, &dst->varList)) == nullptr) {
+    return nullptr;
+  }
+  if (src->invCovar != nullptr &&
+      (mix->invCovar = CopyInvCovar(src->invCovar, &dst->invCovarList)) == nullptr) {
+    return nullptr;
+  }
+  return mix;
+}
+
+HtkState* CopyState(const HtkState* src, HTK_HMMS* dst) {
+  HtkState* state = NewRecord(&dst->stateList);
+  if (state == nullptr) return nullptr;
+  const size_t ns = src->nStream > 0 ? static_cast<size_t>(src->nStream) : 0;
+  state->streamWeights = static_cast<double*>(std::malloc((ns > 0 ? ns : 1) * sizeof(double)));
+  state->streams = static_cast<HtkStream*>(std::calloc(ns > 0 ? ns : 1, sizeof(HtkStream)));
+  if (state->streamWeights == nullptr || state->streams == nullptr) return nullptr;
+  state->nStream = static_cast<int>(ns);
+  if (ns > 0) std::memcpy(state->streamWeights, src->streamWeights, ns * sizeof(double));
+  if (src->name != nullptr && (state->name = DupString(src->name)) == nullptr) return nullptr;
+  for (size_t s = 0; s < ns; ++s) {
+    const HtkStream& from = src->streams[s];
+    HtkStream& to = state->streams[s];
+    const size_t nm = from.nMix > 0 ? static_cast<size_t>(from.nMix) : 0;
+    to.mixWeights = static_cast<double*>(std::calloc(nm > 0 ? nm : 1, sizeof(double)));
+    to.mixtures = static_cast<HtkMixture**>(std::calloc(nm > 0 ? nm : 1, sizeof(HtkMixture*)));
+    if (to.mixWeights == nullptr || to.mixtures == nullptr) return nullptr;
+    to.nMix = static_cast<int>(nm);
+    for (size_t m = 0; m < nm; ++m) {
+      to.mixWeights[m] = from.mixWeights[m];
+      if (from.mixtures[m] != nullptr &&
+          (to.mixtures[m] = CopyMixture(from.mixtures[m], dst)) == nullptr) {
+        return nullptr;
+      }
+    }
+  }
+  return state;
+}
+
+HtkTransP* CopyTrans(const HtkTransP* src, HtkList<HtkTransP>* list) {
+  HtkTransP* trans = NewRecord(list);
+  if (trans == nullptr) return nullptr;
+  const int n = src->size > 0 ? src->size : 0;
+  const size_t count = static_cast<size_t>(n) * static_cast<size_t>(n);
+  double* block = static_cast<double*>(std::malloc((count > 0 ? count : 1) * sizeof(double)));
+  if (block == nullptr) return nullptr;
+  double** rows = MakeRows(block, n, false);
+  if (rows == nullptr) {
+    std::free(block);
+    return nullptr;
+  }
+  for (int i = 0; i < n; ++i) {
+    std::memcpy(rows[i], src->rows[i], static_cast<size_t>(n) * sizeof(double));
+  }
+  trans->size = n;
+  trans->rows = rows;
+  if (src->name != nullptr && (trans->name = DupString(src->name)) == nullptr) return nullptr;
+  return trans;
+}
+
+bool CopyHmm(const HtkHmm* src, HTK_HMMS* dst) {
+  HtkHmm* hmm = NewRecord(&dst->hmmList);
+  if (hmm == nullptr) return false;
+  const int emitting = src->numStates > 2 ? src->numStates - 2 : 0;
+  hmm->states = static_cast<HtkState**>(
+      std::calloc(static_cast<size_t>(emitting > 0 ? emitting : 1), sizeof(HtkState*)));
+  if (hmm->states == nullptr) return false;
+  hmm->numStates = src->numStates;
+  if (src->name != nullptr && (hmm->name = DupString(src->name)) == nullptr) return false;
+  for (int i = 0; i < emitting; ++i) {
+    if (src->states[i] != nullptr && (hmm->states[i] = CopyState(src->states[i], dst)) == nullptr) {
+      return false;
+    }
+  }
+  if (src->transP != nullptr &&
+      (hmm->transP = CopyTrans(src->transP, &dst->transList)) == nullptr) {
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+int HTKcopy(const HTK_HMMS* src, HTK_HMMS* dst) {
+  static const char* const kFunction = "HTKcopy";
+  if (dst == nullptr) return kHtkNoMemory;
+  HTKinit(dst);
+  if (src == nullptr) return 0;
+  bool ok = true;
+  dst->nStream = src->nStream;
+  dst->nVecSize = src->nVecSize;
+  if (src->nStream > 0 && src->panStreamWidth != nullptr) {
+    const size_t n = static_cast<size_t>(src->nStream);
+    dst->panStreamWidth = static_cast<int*>(std::malloc(n * sizeof(int)));
+    if (dst->panStreamWidth != nullptr) {
+      std::memcpy(dst->panStreamWidth, src->panStreamWidth, n * sizeof(int));
+    } else {
+      ok = false;
+    }
+  }
+  if (ok && src->szParmKind != nullptr) {
+    dst->szParmKind = DupString(src->szParmKind);
+    ok = dst->szParmKind != nullptr;
+  }
+  for (const HtkHmm* h = src->hmmList.first; ok && h != nullptr; h = h->next) {
+    ok = CopyHmm(h, dst);
+  }
+  if (ok) {
+    dst->hmmTable = HashCreate(1024, HashName, HashNameEqual);
+    ok = dst->hmmTable != nullptr;
+    HtkHmm* first = dst->hmmList.first;
+    if (ok && first != nullptr && first->name != nullptr) {
+      ok = HashInsert(dst->hmmTable, first->name, first) >= 0;
+    }
+  }
+  if (!ok) {
+    HTKfree(dst);
+    HTK_LOG(kFunction, "CHECK_MALLOC() Error (0x%08x)", kHtkNoMemory);
+    return kHtkNoMemory;
+  }
+  return 0;
+}
