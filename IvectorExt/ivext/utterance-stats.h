@@ -1,35 +1,52 @@
-// PLACEHOLDER interface: replaced by the i-vector extractor work.
 // Baum-Welch statistics of one stream or recording: per-Gaussian occupation
-// counts and uncentred first-order sums.
+// counts and uncentred first-order sums, filled frame by frame from the
+// posteriors of the selected Gaussians.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
 template <typename T>
 class UtteranceStats {
  public:
+  static constexpr int kSizeMismatch = static_cast<int>(0x40007005u);
+
+  // Negative sizes give empty statistics rather than a failed allocation.
   UtteranceStats(int featureDim, int numGaussians)
       : numGaussians(numGaussians),
         featureDim(featureDim),
-        zeroth(static_cast<size_t>(numGaussians), T(0)),
-        first(static_cast<size_t>(numGaussians), std::vector<T>(static_cast<size_t>(featureDim), T(0))) {}
+        zeroth(numGaussians > 0 ? static_cast<size_t>(numGaussians) : 0, T(0)),
+        first(numGaussians > 0 ? static_cast<size_t>(numGaussians) : 0,
+              std::vector<T>(featureDim > 0 ? static_cast<size_t>(featureDim) : 0, T(0))) {}
 
-  // 0x40007005 when the frame length or the list lengths do not match.
+  // 0x40007005 when the frame does not have featureDim values, the two lists
+  // differ in length or an index lies outside 0..numGaussians-1; nothing is
+  // added then. An empty list still counts the frame.
   int Accumulate(const std::vector<T>& frame, const std::vector<int>& indices,
                  const std::vector<T>& posteriors) {
-    if (static_cast<int>(frame.size()) != featureDim || indices.size() != posteriors.size())
-      return static_cast<int>(0x40007005u);
+    if (featureDim < 0 || frame.size() != static_cast<size_t>(featureDim) ||
+        indices.size() != posteriors.size())
+      return kSizeMismatch;
+    // Validate first so that a bad index leaves the sums untouched.
+    for (int c : indices)
+      if (c < 0 || c >= numGaussians || static_cast<size_t>(c) >= first.size())
+        return kSizeMismatch;
+    const size_t dim = frame.size();
+    const T* x = frame.data();
     for (size_t k = 0; k < indices.size(); ++k) {
-      const int c = indices[k];
-      if (c < 0 || c >= numGaussians) return static_cast<int>(0x40007005u);
-      zeroth[static_cast<size_t>(c)] += posteriors[k];
-      std::vector<T>& f = first[static_cast<size_t>(c)];
-      for (int d = 0; d < featureDim; ++d) f[static_cast<size_t>(d)] += posteriors[k] * frame[static_cast<size_t>(d)];
+      const size_t c = static_cast<size_t>(indices[k]);
+      const T g = posteriors[k];
+      zeroth[c] += g;
+      T* f = first[c].data();
+      for (size_t d = 0; d < dim; ++d) f[d] += g * x[d];
     }
     ++numFrames;
     return 0;
   }
+
+  // First-order sums of Gaussian c (featureDim values).
+  const T* First(int c) const { return first[static_cast<size_t>(c)].data(); }
 
   int numFrames = 0;
   int numGaussians;

@@ -1,0 +1,89 @@
+// Total-variability i-vector extractor over one sample type.
+//
+// The model section (32 uninterpreted bytes, int32 E, C, F, R, the prior
+// offset, T as C blocks of F×R, then the packed lower triangles of the C
+// inverse covariances) is read once; Σ⁻¹T (F×R per Gaussian) and TᵀΣ⁻¹T
+// (packed lower R×R per Gaussian) are precomputed and kept in private memory
+// or in the shared model segment. Extraction then only reads the model, so
+// one loaded extractor serves any number of threads.
+#pragma once
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <vector>
+
+#include "IvectorExt/ivext/shmem-manager.h"
+#include "IvectorExt/ivext/utterance-stats.h"
+
+namespace ivext {
+
+// Result codes of the extractor.
+inline constexpr int kFileError = static_cast<int>(0x40007000u);
+inline constexpr int kFormatError = static_cast<int>(0x40007001u);
+inline constexpr int kNoMemory = static_cast<int>(0x10007002u);
+inline constexpr int kStatsMismatch = static_cast<int>(0x40007005u);
+inline constexpr int kNoFrames = static_cast<int>(0x50007006u);
+inline constexpr int kSharedMemoryError = static_cast<int>(0x10107004u);
+inline constexpr int kMatrixDimensions = static_cast<int>(0xFFF01900u);
+inline constexpr int kSingularMatrix = static_cast<int>(0xFFF01901u);
+
+// Element type of the model arrays. A double model in the shared segment
+// starts at offset 28, which is only 4-byte aligned; reading it through this
+// type keeps the loads well defined.
+template <class T>
+struct ModelElem;
+template <>
+struct ModelElem<float> {
+  typedef float type;
+};
+template <>
+struct ModelElem<double> {
+  typedef double type __attribute__((aligned(4)));
+};
+
+template <class T>
+class Extractor {
+ public:
+  using Elem = typename ModelElem<T>::type;
+
+  Extractor();
+  virtual ~Extractor();
+  Extractor(const Extractor&) = delete;
+  Extractor& operator=(const Extractor&) = delete;
+
+  virtual int LoadModel(FILE* file, const bool& shareModel);
+  virtual int Extract(const UtteranceStats<T>& stats, std::vector<T>& ivector);
+  virtual int NumGaussians() { return numGaussians; }
+  virtual int FeatureDim() { return featureDim; }
+  virtual int IvectorDim() { return ivectorDim; }
+
+  // True when the model lives in the shared segment.
+  bool IsShared() const { return sharedHeader != nullptr; }
+  T PriorOffset() const { return priorOffset; }
+
+ private:
+  void Unload();
+  int Attach();
+  int Precompute(int c, int f, int r, const T* t, const T* sigmaInvPacked,
+                 unsigned char* sigmaInvTOut, unsigned char* quadTermsOut);
+
+  int numGaussians = 0;
+  int featureDim = 0;
+  int ivectorDim = 0;
+  T priorOffset = T(0);
+  const Elem* sigmaInvT = nullptr;
+  const Elem* quadTerms = nullptr;
+  struct FreeArray {
+    void operator()(T* p) const { std::free(p); }
+  };
+  std::unique_ptr<T[], FreeArray> privateSigmaInvT;
+  std::unique_ptr<T[], FreeArray> privateQuadTerms;
+  std::unique_ptr<ShmemManager> shmem;
+  const void* sharedHeader = nullptr;
+};
+
+extern template class Extractor<float>;
+extern template class Extractor<double>;
+
+}  // namespace ivext
