@@ -1,17 +1,117 @@
-// PLACEHOLDER: replaced by the scoring facade.
 #include "ivdist/verifier.h"
 
+#include <algorithm>
+#include <cmath>
+
+#include "ivdist/scoring-status.h"
+#include "ivdist/section-reader.h"
+
 namespace ivdist {
+
+Verifier::Verifier()
+    : mvn(std::make_unique<mvn::Mvn>()),
+      norm(std::make_unique<norm::Norm>()),
+      splda(std::make_unique<splda::Splda<float>>()),
+      postProcessing(std::make_unique<score::ScorePostProcessing>()) {}
+
+Verifier::~Verifier() {
+  postProcessing.reset();
+  splda.reset();
+  norm.reset();
+  mvn.reset();
+}
+
+int Verifier::LoadMvn(FILE* stream) {
+  if (!stream) {
+    mvn.reset();
+    return kOk;
+  }
+  if (!mvn) mvn = std::make_unique<mvn::Mvn>();
+  return mvn->Load(stream);
+}
+
+int Verifier::LoadNorm(FILE* stream) {
+  if (!stream) {
+    norm.reset();
+    return kOk;
+  }
+  if (!norm) norm = std::make_unique<norm::Norm>();
+  return norm->Load(stream);
+}
+
+int Verifier::LoadSplda(FILE* stream) {
+  if (!stream) {
+    splda.reset();
+    return kSpldaUnreadable;
+  }
+  if (!splda) splda = std::make_unique<splda::Splda<float>>();
+  return splda->Load(stream);
+}
+
+int Verifier::Load(FILE* meanVariance, FILE* whitening, FILE* spldaStream) {
+  int r = LoadMvn(meanVariance);
+  if (r) return r;
+  r = LoadNorm(whitening);
+  if (r) return r;
+  return LoadSplda(spldaStream);
+}
+
 int Verifier::Transform(const std::vector<float>& raw, std::vector<float>* out) {
-  *out = raw;
-  return 0;
+  if (!out) return kNullResult;
+  std::vector<float> f;
+  if (mvn) {
+    const int r = mvn->Normalize(raw, &f);
+    if (r) return r;
+  } else {
+    f = raw;
+  }
+  std::vector<double> d(f.begin(), f.end());
+  if (norm) {
+    const int r = norm->Apply(d, &d);
+    if (r) return r;
+  }
+  const int r = norm::LengthNormalize(d, &d);
+  if (r) return r;
+  f.resize(d.size());
+  for (size_t i = 0; i < d.size(); ++i) f[i] = static_cast<float>(d[i]);
+  if (!splda) {
+    *out = std::move(f);
+    return kOk;
+  }
+  std::vector<float> t;
+  const int s = splda->Transform(f, &t);
+  if (s) return s;
+  // A model with extreme (finite) values can still overflow; such a template
+  // could never be scored.
+  if (!AllFinite(t.data(), t.size())) return kOutOfRange;
+  *out = std::move(t);
+  return kOk;
 }
-int Verifier::Score(const float*, const uint32_t*, const float*, const uint32_t*, const float*,
-                    float* result) {
-  if (!result) return static_cast<int>(0x60008007u);
-  *result = 0.0f;
-  return 0;
+
+int Verifier::Score(const float* values1, const uint32_t* count1, const float* values2,
+                    const uint32_t* count2, const float* duration, float* result) {
+  if (!result) return kNullResult;
+  if (!splda) return kSpldaUnreadable;
+  float raw = 0.0f;
+  const int r = splda->ScoreTransformed(values1, count1, values2, count2, &raw);
+  if (r) return r;
+  // Finite templates can still overflow into inf - inf.
+  if (std::isnan(raw)) return kOutOfRange;
+  double s = static_cast<double>(raw);
+  if (duration && *duration > 0.0f && postProcessing) {
+    const double thousands = static_cast<double>(*duration / 1000.0f);
+    const int a = postProcessing->Adjust(&s, &thousands);
+    if (a) return a;
+  }
+  s = s * 0.4 + 60.0;
+  const float v = static_cast<float>(s);
+  *result = v < 0.0f ? 0.0f : std::min(100.0f, v);
+  return kOk;
 }
-uint32_t Verifier::TemplateSize() { return 0; }
-int Verifier::Load(FILE*, FILE*, FILE* splda) { return splda ? 0 : static_cast<int>(0x40008004u); }
+
+uint32_t Verifier::TemplateSize() {
+  // A model that never loaded has no template size.
+  return splda && splda->Dimension() > 0 ? splda->TransformedSize() : 0;
+}
+
 }  // namespace ivdist

@@ -1,0 +1,55 @@
+#include "ivdist/mvn.h"
+
+#include "ivdist/element-wise.h"
+#include "ivdist/scoring-status.h"
+#include "ivdist/section-reader.h"
+
+namespace ivdist::mvn {
+
+int Mvn::Load(FILE* stream) {
+  const int r = Read(stream);
+  // A half-read model must not be usable: leave it empty.
+  if (r) Clear();
+  return r;
+}
+
+int Mvn::Read(FILE* stream) {
+  if (!stream) return kMvnUnreadable;
+  int32_t d = 0;
+  if (!SkipSectionHeader(stream) || !ReadExact(stream, &d, sizeof(d))) return kMvnUnreadable;
+  if (static_cast<uint32_t>(d) - 1u > kMaxDimension - 1u) return kMvnBadModel;
+  dimension = d;
+  if (!ReadValues(stream, static_cast<size_t>(d), &mean)) return kMvnUnreadable;
+  if (!ReadValues(stream, static_cast<size_t>(d), &scale)) return kMvnUnreadable;
+  meanView = mean;
+  scaleView = scale;
+  // A value that is not finite would make every template not finite.
+  if (!AllFinite(mean.data(), mean.size()) || !AllFinite(scale.data(), scale.size()))
+    return kMvnBadModel;
+  return kOk;
+}
+
+void Mvn::Clear() {
+  dimension = 0;
+  mean.clear();
+  scale.clear();
+  meanView = {};
+  scaleView = {};
+}
+
+int Mvn::SubtractMean(const std::vector<float>& in, std::vector<float>* out) const {
+  if (!out) return kNullResult;
+  out->resize(in.size());
+  return SubtractElements<float>(in, meanView, *out);
+}
+
+int Mvn::Normalize(const std::vector<float>& in, std::vector<float>* out) const {
+  if (!out) return kNullResult;
+  std::vector<float> centred(in.size());
+  const int r = SubtractElements<float>(in, meanView, centred);
+  if (r) return r;
+  out->resize(centred.size());
+  return MultiplyElements<float>(centred, scaleView, *out);
+}
+
+}  // namespace ivdist::mvn
