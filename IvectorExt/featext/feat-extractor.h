@@ -1,29 +1,59 @@
-// PLACEHOLDER: replaced by the batch feature pipeline.
+// Batch feature pipeline: one whole utterance of 16-bit PCM in, the voiced
+// feature rows (MFCC, optional deltas, sliding CMVN) and the recording's
+// quality measures out. Built, used for one ExtractFeature and destroyed.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
+#include "IvectorExt/featext/delta-computer.h"
+#include "IvectorExt/featext/feat-normalizer.h"
+#include "IvectorExt/featext/feature-tpl.h"
+#include "IvectorExt/featext/mfcc-computer.h"
 #include "IvectorExt/featext/mfcc-options.h"
+#include "IvectorExt/featext/quality-checker.h"
+#include "IvectorExt/featext/voice-activity-detector.h"
 
 namespace jor_feat {
+
+// Empty PCM or a null output.
+constexpr int kFeatInvalidArgument = 0x30004002;
+// An exception inside the pipeline.
+constexpr int kFeatInternalError = static_cast<int>(0xFFF04FFFu);
 
 template <typename T>
 class FeatureExtractor {
  public:
-  FeatureExtractor(const MfccOptions& options, uint32_t seed) : options_(options.Resolved(kModeBatch)) {
-    (void)seed;
-  }
+  // Copies the options resolved for batch use. Throws std::invalid_argument
+  // for options the MFCC machinery rejects.
+  FeatureExtractor(const MfccOptions& options, uint32_t seed);
+
+  // Appends the voiced rows (all rows without VAD) to *mfcc and stores the
+  // quality measures. Returns 0 or a status code.
   int ExtractFeature(const std::vector<short>& pcm, std::vector<T>* mfcc, float* duration,
                      float* volume, float* snr, float* valid_freq_start, float* valid_freq_end,
-                     std::vector<float>* freq_snr) {
-    (void)pcm, (void)mfcc, (void)duration, (void)volume, (void)snr, (void)valid_freq_start,
-        (void)valid_freq_end, (void)freq_snr;
-    return static_cast<int>(0xFFF04FFFu);
-  }
+                     std::vector<float>* freq_snr);
+
+  // Subtracts the column means of all rows.
+  static int ApplyCms(T* features, int num_frames, int dim);
+
+  // Trace lines: where in the recording each further second of voiced
+  // speech was reached (at most 31).
+  void LogVoiceAndAudioLength(const std::vector<T>& flags) const;
+
+  const MfccOptions& options() const { return options_; }
 
  private:
   MfccOptions options_;
+  std::unique_ptr<OfflineFeatureTpl<MfccComputer<T>, T>> frames_;
+  std::unique_ptr<DeltaComputer<T>> delta_;
+  std::unique_ptr<VoiceActivityDetector<T>> vad_;
+  std::unique_ptr<FeatNormalizer<T>> normalizer_;
+  std::unique_ptr<QualityChecker<T>> quality_;
 };
+
+extern template class FeatureExtractor<float>;
+extern template class FeatureExtractor<double>;
 
 }  // namespace jor_feat
