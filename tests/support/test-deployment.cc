@@ -16,9 +16,10 @@ void WriteTestDeployment(const std::string& dir, const DeploymentSpec& spec) {
   WriteFile(dir + "/mfcc-options.json",
             "{\"MfccOptions\":{\"num_ceps\":" + std::to_string(F) +
                 ",\"MelBanksOptions\":{\"num_bins\":" + std::to_string(F < 23 ? 23 : F) + "}}}");
-  WriteFile(dir + "/log-options.json", "{\"LogOptions\":{\"filename\":\"" + dir +
-                                           "/ULXSdk.log\",\"level\":" +
-                                           std::to_string(spec.logLevel) + "}}");
+  const std::string logFile = spec.logFile.empty() ? dir + "/ULXSdk.log" : spec.logFile;
+  WriteFile(dir + "/log-options.json", "{\"LogOptions\":{\"filename\":\"" + logFile +
+                                           "\",\"level\":" + std::to_string(spec.logLevel) +
+                                           "}}");
 
   const std::string selection = HtkTextGmm(RandomDiagonalGmm(C, F, spec.seed));
   const std::string posterior =

@@ -15,7 +15,8 @@ struct DeploymentSpec {
   int dim = 32;           // i-vector, x-vector and scoring dimension
   bool fullCovariancePosterior = false;
   bool withWhitening = true;
-  int logLevel = 6;  // 6: off
+  int logLevel = 6;     // 6: off
+  std::string logFile;  // empty: ULXSdk.log inside the deployment
   uint32_t seed = 1;
 };
 
