@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds in Release and runs the demo on the
-# default deployment shipped in models/default.
+# Installs what is missing, builds in Release and runs the demo on the default
+# deployment shipped in models/default: enrol two speakers from recordings
+# spoken by espeak-ng and verify a third recording against both.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup-debian.sh
 bash scripts/build.sh
 build/bin/ravel-smoke models/default
+bash scripts/demo-recordings.sh build/demo build/bin/enrol_verify models/default

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <filesystem>
 
 #include "engine/ravel-exports.h"
@@ -164,6 +165,47 @@ TEST_F(LifecycleTest, Dimension512GivesThe4356ByteTemplate) {
   spec.numGaussians = 24;
   Init(spec);
   EXPECT_EQ(Ravel_GetTemplateSize(), 4356);
+}
+
+}  // namespace
+
+namespace {
+
+// The network file as the model tools write it, loaded by initialisation and
+// used for x-vector templates.
+TEST(LifecycleToolsTest, NetworkFromThePythonWriter) {
+  jor_test::TestDir dir;
+  jor_test::DeploymentSpec spec;
+  jor_test::WriteTestDeployment(dir.path().string(), spec);
+  const std::string command = "/usr/bin/python3 " JOR_SOURCE_DIR
+                              "/tools/xvector/xe5_writer.py --output " +
+                              dir.File("xe5.pb") +
+                              " --input-dim 20 --frame-dims 24,24,24,24,48 --embedding-dim 32"
+                              " --seed 5 > /dev/null";
+  if (std::system(command.c_str()) != 0) GTEST_SKIP() << "python3 with numpy is not available";
+  const bool share = false;
+  ASSERT_EQ(Ravel_Initialize(dir.File("ulxmodel.dat").c_str(), 20, 0.025f, dir.path().c_str(),
+                             share),
+            0)
+      << std::hex << Ravel_GetDetail(nullptr);
+  void* h = nullptr;
+  ASSERT_EQ(Ravel_Create(&h), 0);
+  std::vector<float> features, bands;
+  float d, v, s, lo, hi;
+  ASSERT_EQ(Ravel_GetFeature(h, jor_test::SyntheticSpeech(3.0, 9), &features, &d, &v, &s, &lo,
+                             &hi, &bands),
+            0);
+  std::vector<char> raw, transformed;
+  const bool no = false, yes = true;
+  ASSERT_EQ(Ravel_GetXvector(h, features, d, v, s, &raw, no), 0) << Ravel_GetDetail(h);
+  EXPECT_EQ(raw.size(), 256u + 4 * 32);
+  ASSERT_EQ(Ravel_GetXvector(h, features, d, v, s, &transformed, yes), 0);
+  EXPECT_EQ(static_cast<int>(transformed.size()), Ravel_GetTemplateSize());
+  // A network whose input does not match the features is refused per call.
+  std::vector<char> out;
+  EXPECT_EQ(Ravel_GetXvector(h, std::vector<float>(7, 1.0f), d, v, s, &out, no), 1280);
+  Ravel_Delete(&h);
+  Ravel_Terminate();
 }
 
 }  // namespace

@@ -1,0 +1,113 @@
+/* Enrols two speakers and verifies a third recording against both, through
+ * the public library only.
+ *
+ *   enrol_verify DEPLOYMENT_DIR ENROL_A.wav ENROL_B.wav TEST.wav
+ *
+ * Recordings: 16-bit mono PCM WAV at the deployment's sampling frequency
+ * (8 kHz by default). Speaker A is enrolled from the whole recording
+ * (x-vector template), speaker B by streaming 20 ms chunks (i-vector
+ * template); the test recording is scored against both with each kind. */
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "pellam/pellam.h"
+
+#define RecInit Entry_cd45c54f57981b6bcdc2efd49e6929c10567ebe7bb1d75e59fe3bae9d39ee7ab
+#define RecTerm Entry_fb7923f791fb19135c1faedc427acd7ff5fee971c577b29513dede24d862df4a
+#define RecCreate_ Entry_ffdbf5fe32062761fde21420f31f877d1d705941021673fdf7062fb4ab5ef2c9
+#define RecDelete_ Entry_bc3673082b003145048ccb34e657ffb613b2bd5a94f4b8dcd2a712ebeecf4c66
+#define RecMakeX Entry_faf73d186b40459db7cfddf2a9c85802e82f0ccedc92f6fba17ed7342dcfd006
+#define RecPut Entry_589feab40955bf75bce8509064bd0574cd9aa9e3ae59cd5e90357615ea1c88ac
+#define RecMakeI Entry_5c769344bf97836a4c4de07a4fee4819ccc6f7b640bd6c513884f53fba2c6754
+#define RecReset_ Entry_b1834cb7088341f92c133c088ddb385b8fc218b1d4c594afedc6e8b205c92d82
+#define RecCompare_ Entry_160c47515f08786e8d27f50a58f8eca7b4b18971a750893f9085ac1ee736bcd2
+#define RecDetail Entry_34a0d7eeb8756d45404ab5a6d690cb4fa2a8ef828a51cd8b0c8b8d036afe74d1
+#define RecSize Entry_ee8a4b11689d57013760f6094ee7e4e8016ac9e2b3382f778aa7980c49ca9fe8
+
+/* Reads the samples of a 16-bit mono PCM WAV file; NULL on any other file. */
+static short* read_wav(const char* path, size_t* count) {
+  FILE* f = fopen(path, "rb");
+  if (!f) return NULL;
+  unsigned char head[12], chunk[8];
+  short* pcm = NULL;
+  int ok_format = 0;
+  if (fread(head, 1, 12, f) != 12 || memcmp(head, "RIFF", 4) || memcmp(head + 8, "WAVE", 4)) {
+    fclose(f);
+    return NULL;
+  }
+  while (fread(chunk, 1, 8, f) == 8) {
+    uint32_t size = chunk[4] | chunk[5] << 8 | chunk[6] << 16 | (uint32_t)chunk[7] << 24;
+    if (!memcmp(chunk, "fmt ", 4) && size >= 16) {
+      unsigned char fmt[16];
+      if (fread(fmt, 1, 16, f) != 16) break;
+      ok_format = fmt[0] == 1 && fmt[2] == 1 && fmt[14] == 16;
+      fseek(f, (long)(size - 16 + (size & 1)), SEEK_CUR);
+    } else if (!memcmp(chunk, "data", 4) && ok_format) {
+      pcm = malloc(size ? size : 1);
+      *count = pcm ? fread(pcm, 2, size / 2, f) : 0;
+      break;
+    } else {
+      fseek(f, (long)(size + (size & 1)), SEEK_CUR);
+    }
+  }
+  fclose(f);
+  return pcm;
+}
+
+static int fail(const char* what, int status, void* handle) {
+  fprintf(stderr, "%s failed: status %d, detail 0x%05X\n", what, status, RecDetail(handle));
+  return 1;
+}
+
+int main(int argc, char** argv) {
+  if (argc != 5) {
+    fprintf(stderr, "usage: %s DEPLOYMENT_DIR ENROL_A.wav ENROL_B.wav TEST.wav\n", argv[0]);
+    return 2;
+  }
+  size_t n[3];
+  short* pcm[3];
+  for (int i = 0; i < 3; ++i) {
+    pcm[i] = read_wav(argv[2 + i], &n[i]);
+    if (!pcm[i]) {
+      fprintf(stderr, "%s: not a 16-bit mono PCM WAV file\n", argv[2 + i]);
+      return 1;
+    }
+  }
+  bool share = false;
+  int r = RecInit(argv[1], &share);
+  if (r) return fail("RecInitialize", r, NULL);
+  void* h = NULL;
+  if ((r = RecCreate_(&h))) return fail("RecCreate", r, NULL);
+  size_t bytes = (size_t)RecSize();
+  char *xa = malloc(bytes), *xt = malloc(bytes), *ib = malloc(bytes), *it = malloc(bytes);
+  float d, v, snr;
+
+  if ((r = RecMakeX(h, pcm[0], &n[0], xa, &bytes, &d, &v, &snr))) return fail("enrol A", r, h);
+  printf("enrolled A from %s: %.2f s of speech, volume %.1f dB, snr %.1f dB\n", argv[2], d, v, snr);
+
+  for (int i = 1; i <= 2; ++i) {
+    if ((r = RecReset_(h))) return fail("RecReset", r, h);
+    for (size_t at = 0; at < n[i]; at += 160) {
+      size_t chunk = n[i] - at < 160 ? n[i] - at : 160;
+      if ((r = RecPut(h, pcm[i] + at, &chunk))) return fail("RecPutPcm", r, h);
+    }
+    if ((r = RecMakeI(h, i == 1 ? ib : it, &bytes, &d, &v, &snr)))
+      return fail("RecMakeIvectorTemplate", r, h);
+    if (i == 1) printf("enrolled B from %s by streaming: %.2f s of speech\n", argv[3], d);
+  }
+  if ((r = RecMakeX(h, pcm[2], &n[2], xt, &bytes, &d, &v, &snr))) return fail("test x-vector", r, h);
+
+  float s_xa, s_ib;
+  if ((r = RecCompare_(h, xa, &bytes, xt, &bytes, &s_xa))) return fail("RecCompare", r, h);
+  if ((r = RecCompare_(h, ib, &bytes, it, &bytes, &s_ib))) return fail("RecCompare", r, h);
+  printf("%s against A (x-vector): %.1f\n", argv[4], s_xa);
+  printf("%s against B (i-vector): %.1f\n", argv[4], s_ib);
+
+  RecDelete_(&h);
+  RecTerm();
+  for (int i = 0; i < 3; ++i) free(pcm[i]);
+  free(xa), free(xt), free(ib), free(it);
+  return 0;
+}
