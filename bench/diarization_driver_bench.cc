@@ -17,11 +17,12 @@
 
 #include "drumlin/diarization-driver.h"
 #include "drumlin/speaker-clustering.h"
+#include "tests/diarization/fake-recogniser.h"
 #include "tests/support/test-dir.h"
 
 namespace {
 
-constexpr int kPieceSamples = 32000;
+using jor_test::kPieceSamples;
 constexpr int kPieces = 150;
 
 // Speaker of piece p: turns of 5 pieces among three speakers.
@@ -39,66 +40,46 @@ std::string TenMinuteWav() {
       pcm[size_t(p) * kPieceSamples + i] = int16_t(4000 * std::sin(f * i));
     pcm[size_t(p) * kPieceSamples] = int16_t(p + 1);
   }
-  const uint32_t data = uint32_t(pcm.size() * 2);
-  std::string w = "RIFF";
-  auto le = [&w](uint32_t v, int n) {
-    for (int i = 0; i < n; ++i) w.push_back(char(v >> (8 * i)));
-  };
-  le(data + 36, 4);
-  w += "WAVEfmt ";
-  le(16, 4), le(1, 2), le(1, 2), le(8000, 4), le(16000, 4), le(2, 2), le(16, 2);
-  w += "data";
-  le(data, 4);
-  w.append(reinterpret_cast<const char*>(pcm.data()), data);
-  return w;
+  return jor_test::MonoWav8k(pcm);
 }
 
-int g_handle;
-int FakeInit(const char*, const bool*) {
-  return 0;
-}
-int FakeCreate(void** h) {
-  *h = &g_handle;
-  return 0;
-}
-int FakeDelete(void** h) {
-  *h = nullptr;
-  return 0;
-}
-int FakeMake(void*, const short* pcm, const size_t*, void* out, const size_t* bytes, float*, float*,
-             float*) {
-  std::memset(out, 0, *bytes);
-  const int id = pcm[0] - 1;
-  std::memcpy(out, &id, 4);
-  return 0;
-}
-int FakeCompare(void*, const char* a, const size_t*, const char* b, const size_t*, float* score) {
-  int ia, ib;
-  std::memcpy(&ia, a, 4);
-  std::memcpy(&ib, b, 4);
-  const bool same = ia >= 0 && ib >= 0 && SpeakerOf(ia) == SpeakerOf(ib);
-  *score = same ? 80.0f + float((ia * 7 + ib * 13) % 15) : float((ia + ib) % 40);
-  return 0;
-}
-int FakeDetail(void*) {
-  return 0;
-}
-int FakeTemplateSize() {
-  return 4356;
-}
+// Templates carry the piece index; pieces of one speaker score high.
+struct FakeRecogniser {
+  static int Initialize(const char*, const bool*) { return 0; }
+  static int Create(void** h) {
+    static int handle;
+    *h = &handle;
+    return 0;
+  }
+  static int Delete(void** h) {
+    *h = nullptr;
+    return 0;
+  }
+  static int MakeXvectorTemplate(void*, const short* pcm, const size_t*, void* out,
+                                 const size_t* bytes, float*, float*, float*) {
+    std::memset(out, 0, *bytes);
+    const int id = pcm[0] - 1;
+    std::memcpy(out, &id, 4);
+    return 0;
+  }
+  static int Compare(void*, const char* a, const size_t*, const char* b, const size_t*,
+                     float* score) {
+    int ia, ib;
+    std::memcpy(&ia, a, 4);
+    std::memcpy(&ib, b, 4);
+    const bool same = ia >= 0 && ib >= 0 && SpeakerOf(ia) == SpeakerOf(ib);
+    *score = same ? 80.0f + float((ia * 7 + ib * 13) % 15) : float((ia + ib) % 40);
+    return 0;
+  }
+  static int GetDetail(void*) { return 0; }
+  static int TemplateSize() { return 4356; }
+};
 
 void BM_DiarizeFakeEngine(benchmark::State& state) {
   jor_test::TestDir dir;
   const std::string path = dir.File("ten-minutes.wav");
   jor_test::WriteFile(path, TenMinuteWav());
-  drumlin::PellamApi api;
-  api.initialize = FakeInit;
-  api.create = FakeCreate;
-  api.destroy = FakeDelete;
-  api.makeXvectorTemplate = FakeMake;
-  api.compare = FakeCompare;
-  api.getDetail = FakeDetail;
-  api.getTemplateSize = FakeTemplateSize;
+  const drumlin::PellamApi api = jor_test::FakePellamApi<FakeRecogniser>();
   drumlin::DiarizationReport report;
   for (auto _ : state) {
     std::string xml = drumlin::Diarize(api, path.c_str(), dir.path().c_str(), {}, &report);

@@ -9,26 +9,12 @@
 
 #include "drumlin/diarization-driver.h"
 #include "drumlin/speaker-database.h"
+#include "tests/diarization/fake-recogniser.h"
 #include "tests/support/synthetic-speech.h"
 #include "tests/support/test-deployment.h"
 #include "tests/support/test-dir.h"
 
 namespace {
-
-std::string Wav(const std::vector<short>& pcm) {
-  const uint32_t data = uint32_t(pcm.size() * 2);
-  std::string w = "RIFF";
-  auto le = [&w](uint32_t v, int n) {
-    for (int i = 0; i < n; ++i) w.push_back(char(v >> (8 * i)));
-  };
-  le(data + 36, 4);
-  w += "WAVEfmt ";
-  le(16, 4), le(1, 2), le(1, 2), le(8000, 4), le(16000, 4), le(2, 2), le(16, 2);
-  w += "data";
-  le(data, 4);
-  w.append(reinterpret_cast<const char*>(pcm.data()), data);
-  return w;
-}
 
 TEST(DiarizationDeployment, ListShapeAndForeignDatabase) {
   jor_test::TestDir dir;
@@ -44,14 +30,13 @@ TEST(DiarizationDeployment, ListShapeAndForeignDatabase) {
   std::vector<short> pcm = jor_test::SyntheticSpeech(26.0, 1, 105.0);
   const std::vector<short> second = jor_test::SyntheticSpeech(25.0, 2, 215.0);
   pcm.insert(pcm.end(), second.begin(), second.end());  // 51 s: 12 pieces
-  jor_test::WriteFile(dir.File("two.wav"), Wav(pcm));
+  jor_test::WriteFile(dir.File("two.wav"), jor_test::MonoWav8k(pcm));
 
   drumlin::DiarizationReport report;
   const std::string xml = drumlin::Diarize(drumlin::BoundPellamApi(), dir.File("two.wav").c_str(),
                                            dir.path().c_str(), {}, &report);
   ASSERT_EQ(report.pieceCount, 12) << xml;
-  const std::string header =
-      "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n<speakerList>\n";
+  const std::string& header = jor_test::kSpeakerListHeader;
   ASSERT_EQ(xml.rfind(header, 0), 0u) << xml;
   const std::string body = xml.substr(header.size());
   const std::regex turn("    <speaker name=\"Unknown\" start=\"([0-9]+)\" end=\"([0-9]+)\" />\n");
@@ -69,12 +54,12 @@ TEST(DiarizationDeployment, ListShapeAndForeignDatabase) {
     EXPECT_LE(end, 48);
     previousEnd = end;
   }
-  EXPECT_EQ(body.substr(consumed), "</speakerList>\n");
+  EXPECT_EQ(body.substr(consumed), jor_test::kSpeakerListFooter);
 
   // A second call gives the same text: nothing is left over from the first.
-  EXPECT_EQ(drumlin::Diarize(drumlin::BoundPellamApi(), dir.File("two.wav").c_str(),
-                             dir.path().c_str()),
-            xml);
+  EXPECT_EQ(
+      drumlin::Diarize(drumlin::BoundPellamApi(), dir.File("two.wav").c_str(), dir.path().c_str()),
+      xml);
 }
 
 }  // namespace

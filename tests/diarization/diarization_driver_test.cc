@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "drumlin/speaker-database.h"
+#include "tests/diarization/fake-recogniser.h"
 #include "tests/support/test-dir.h"
 
 namespace {
@@ -23,10 +24,9 @@ namespace {
 using drumlin::DiarizationReport;
 using drumlin::SpeakerEntry;
 
-constexpr int kPieceSamples = 32000;
-const std::string kHeader =
-    "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n<speakerList>\n";
-const std::string kFooter = "</speakerList>\n";
+using jor_test::kPieceSamples;
+const std::string& kHeader = jor_test::kSpeakerListHeader;
+const std::string& kFooter = jor_test::kSpeakerListFooter;
 
 // What a fake template stands for.
 struct Tmpl {
@@ -59,75 +59,68 @@ Tmpl Read(const char* t) {
   return r;
 }
 
-int FakeInit(const char* dir, const bool* share) {
-  ++g_fake->inits;
-  {
-    std::lock_guard<std::mutex> hold(g_fake->lock);
-    g_fake->modelDir = dir ? dir : "(null)";
+// The recognition library's exports, answering from g_fake.
+struct FakeRecogniser {
+  static int Initialize(const char* dir, const bool* share) {
+    ++g_fake->inits;
+    {
+      std::lock_guard<std::mutex> hold(g_fake->lock);
+      g_fake->modelDir = dir ? dir : "(null)";
+    }
+    EXPECT_FALSE(*share);
+    return g_fake->initStatus;
   }
-  EXPECT_FALSE(*share);
-  return g_fake->initStatus;
-}
-int FakeCreate(void** h) {
-  ++g_fake->creates;
-  if (g_fake->createStatus) return g_fake->createStatus;
-  *h = g_fake->nullHandle ? nullptr : &g_handle;
-  if (*h) ++g_fake->made;
-  return 0;
-}
-int FakeDelete(void** h) {
-  EXPECT_EQ(*h, &g_handle);
-  ++g_fake->deletes;
-  *h = nullptr;
-  return 0;
-}
-int FakeMake(void* h, const short* pcm, const size_t* count, void* out, const size_t* bytes,
-             float* d, float* v, float* s) {
-  EXPECT_EQ(h, &g_handle);
-  EXPECT_EQ(*bytes, size_t(g_fake->templateSize));
-  *d = *v = *s = 1.0f;
-  const bool piece = *count == kPieceSamples;
-  const int id = pcm[0] - 1;  // piece p is filled with p + 1
-  const auto& fails = piece ? g_fake->failPieces : g_fake->failClusters;
-  for (int f : fails)
-    if (f == id) return 1280;
-  char* t = static_cast<char*>(out);
-  std::memset(t, 0, *bytes);
-  t[0] = piece ? 'P' : 'C';
-  std::memcpy(t + 4, &id, 4);
-  return 0;
-}
-int FakeCompare(void* h, const char* a, const size_t* na, const char* b, const size_t* nb,
-                float* score) {
-  EXPECT_EQ(h, &g_handle);
-  EXPECT_EQ(*na, size_t(g_fake->templateSize));
-  const Tmpl ta = Read(a), tb = Read(b);
-  if (tb.kind == 'D') {
-    ++g_fake->dbCompares;
-    if (*nb == 4356) ++g_fake->dbCompareBytesOk;
+  static int Create(void** h) {
+    ++g_fake->creates;
+    if (g_fake->createStatus) return g_fake->createStatus;
+    *h = g_fake->nullHandle ? nullptr : &g_handle;
+    if (*h) ++g_fake->made;
+    return 0;
   }
-  int status = 0;
-  *score = g_fake->score ? g_fake->score(ta, tb, &status) : 0.0f;
-  return status;
-}
-int FakeDetail(void*) {
-  ++g_fake->details;
-  return 7;
-}
-int FakeTemplateSize() {
-  return g_fake->templateSize;
-}
+  static int Delete(void** h) {
+    EXPECT_EQ(*h, &g_handle);
+    ++g_fake->deletes;
+    *h = nullptr;
+    return 0;
+  }
+  static int MakeXvectorTemplate(void* h, const short* pcm, const size_t* count, void* out,
+                                 const size_t* bytes, float* d, float* v, float* s) {
+    EXPECT_EQ(h, &g_handle);
+    EXPECT_EQ(*bytes, size_t(g_fake->templateSize));
+    *d = *v = *s = 1.0f;
+    const bool piece = *count == kPieceSamples;
+    const int id = pcm[0] - 1;  // piece p is filled with p + 1
+    const auto& fails = piece ? g_fake->failPieces : g_fake->failClusters;
+    for (int f : fails)
+      if (f == id) return 1280;
+    char* t = static_cast<char*>(out);
+    std::memset(t, 0, *bytes);
+    t[0] = piece ? 'P' : 'C';
+    std::memcpy(t + 4, &id, 4);
+    return 0;
+  }
+  static int Compare(void* h, const char* a, const size_t* na, const char* b, const size_t* nb,
+                     float* score) {
+    EXPECT_EQ(h, &g_handle);
+    EXPECT_EQ(*na, size_t(g_fake->templateSize));
+    const Tmpl ta = Read(a), tb = Read(b);
+    if (tb.kind == 'D') {
+      ++g_fake->dbCompares;
+      if (*nb == 4356) ++g_fake->dbCompareBytesOk;
+    }
+    int status = 0;
+    *score = g_fake->score ? g_fake->score(ta, tb, &status) : 0.0f;
+    return status;
+  }
+  static int GetDetail(void*) {
+    ++g_fake->details;
+    return 7;
+  }
+  static int TemplateSize() { return g_fake->templateSize; }
+};
 
 drumlin::PellamApi FakeApi() {
-  drumlin::PellamApi api;
-  api.initialize = FakeInit;
-  api.create = FakeCreate;
-  api.destroy = FakeDelete;
-  api.makeXvectorTemplate = FakeMake;
-  api.compare = FakeCompare;
-  api.getDetail = FakeDetail;
-  api.getTemplateSize = FakeTemplateSize;
-  return api;
+  return jor_test::FakePellamApi<FakeRecogniser>();
 }
 
 // 8 kHz mono WAV: piece p filled with p + 1, then `tailSamples` of 1000.
@@ -135,18 +128,7 @@ std::string Wav(int pieces, int tailSamples = 0) {
   std::vector<int16_t> pcm;
   for (int p = 0; p < pieces; ++p) pcm.insert(pcm.end(), kPieceSamples, int16_t(p + 1));
   pcm.insert(pcm.end(), tailSamples, int16_t(1000));
-  const uint32_t data = uint32_t(pcm.size() * 2);
-  std::string w = "RIFF";
-  auto le = [&w](uint32_t v, int n) {
-    for (int i = 0; i < n; ++i) w.push_back(char(v >> (8 * i)));
-  };
-  le(data + 36, 4);
-  w += "WAVEfmt ";
-  le(16, 4), le(1, 2), le(1, 2), le(8000, 4), le(16000, 4), le(2, 2), le(16, 2);
-  w += "data";
-  le(data, 4);
-  w.append(reinterpret_cast<const char*>(pcm.data()), data);
-  return w;
+  return jor_test::MonoWav8k(pcm);
 }
 
 // Pieces belong to speakers; same speaker 90 (byte 229), else 0.

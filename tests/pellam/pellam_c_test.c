@@ -5,34 +5,9 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
-#include "pellam/pellam.h"
-
-#define RecInit Entry_cd45c54f57981b6bcdc2efd49e6929c10567ebe7bb1d75e59fe3bae9d39ee7ab
-#define RecCreate_ Entry_ffdbf5fe32062761fde21420f31f877d1d705941021673fdf7062fb4ab5ef2c9
-#define RecMakeX Entry_faf73d186b40459db7cfddf2a9c85802e82f0ccedc92f6fba17ed7342dcfd006
-#define RecPut Entry_589feab40955bf75bce8509064bd0574cd9aa9e3ae59cd5e90357615ea1c88ac
-#define RecMakeI Entry_5c769344bf97836a4c4de07a4fee4819ccc6f7b640bd6c513884f53fba2c6754
-#define RecQuality Entry_7f1b5d1fc589c7c71971ec557eec8fdf0cb0661b441b5deba36c4023bba3757c
-#define RecCompare_ Entry_160c47515f08786e8d27f50a58f8eca7b4b18971a750893f9085ac1ee736bcd2
-#define RecVersion Entry_3a838772c3507f8e8cf83c1aefedc0a11001820e9dff2a63e9e0d5716f32b57d
-#define RecCheck Entry_75f8712e43cef1ce5badd1f5efda8544bf8dd5e3c5012e25ee078c45aee05bd3
-#define RecDetail Entry_34a0d7eeb8756d45404ab5a6d690cb4fa2a8ef828a51cd8b0c8b8d036afe74d1
-#define RecSize Entry_ee8a4b11689d57013760f6094ee7e4e8016ac9e2b3382f778aa7980c49ca9fe8
-
-static int passed = 0, failed = 0;
-
-#define CHECK_EQ(actual, expected)                                                    \
-  do {                                                                                \
-    long long a_ = (long long)(actual), e_ = (long long)(expected);                   \
-    if (a_ == e_) {                                                                   \
-      ++passed;                                                                       \
-    } else {                                                                          \
-      ++failed;                                                                       \
-      fprintf(stderr, "%s:%d: %s = %lld, expected %lld\n", __FILE__, __LINE__, #actual, \
-              a_, e_);                                                                \
-    }                                                                                 \
-  } while (0)
+#include "tests/pellam/pellam-test.h"
 
 static void write_file(const char* path, const char* text, size_t n) {
   FILE* f = fopen(path, "wb");
@@ -109,6 +84,20 @@ int main(int argc, char** argv) {
   CHECK_EQ(RecInit(dir, &share), 1024);
   CHECK_EQ(RecDetail(NULL), 4117);
 
+  /* A null or empty directory is the working directory: its container (the
+   * malformed one of "plain") is found there, not at "/ulxmodel.dat". */
+  char here[1024];
+  snprintf(dir, sizeof dir, "%s/plain", work);
+  if (getcwd(here, sizeof here) && chdir(dir) == 0) {
+    CHECK_EQ(RecInit("", &share), 1024);
+    CHECK_EQ(RecDetail(NULL), 4118);
+    CHECK_EQ(RecInit(NULL, &share), 1024);
+    CHECK_EQ(RecDetail(NULL), 4118);
+    CHECK_EQ(chdir(here), 0);
+  } else {
+    CHECK(0);
+  }
+
   /* Null and empty arguments. */
   CHECK_EQ(RecInit(dir, NULL), 768);
   CHECK_EQ(strcmp(RecVersion(), "1.1.0.0"), 0);
@@ -131,6 +120,5 @@ int main(int argc, char** argv) {
   count = 0;
   CHECK_EQ(RecPut(handle, NULL, &count), 769);
 
-  printf("%d passed, %d failed\n", passed, failed);
-  return failed ? 1 : 0;
+  return check_summary();
 }

@@ -1,6 +1,7 @@
 #include "IvectorExt/GMMPP_IVEXT/htk-hmm/htk-hmm.h"
 
 #include <cctype>
+#include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -119,6 +120,21 @@ int ReadDoubleBlock(FILE* file, size_t count, bool binary, double** out) {
   return 1;
 }
 
+// Layout of the values behind a count n.
+enum class BlockShape { kVector, kTriangle, kSquare };
+
+size_t BlockSize(int n, BlockShape shape) {
+  const size_t size = static_cast<size_t>(n);
+  switch (shape) {
+    case BlockShape::kTriangle:
+      return size * (size + 1) / 2;
+    case BlockShape::kSquare:
+      return size * size;
+    default:
+      return size;
+  }
+}
+
 // Rows of an n x n block or of an upper triangle (row i holds n - i values).
 // rows[0] is the block even for n = 0, so that releasing rows[0] frees it.
 double** MakeRows(double* block, int n, bool triangle) {
@@ -131,6 +147,12 @@ double** MakeRows(double* block, int n, bool triangle) {
     offset += triangle ? static_cast<size_t>(n - i) : static_cast<size_t>(n);
   }
   return rows;
+}
+
+void FreeRows(double** rows) {
+  if (rows == nullptr) return;
+  std::free(rows[0]);
+  std::free(rows);
 }
 
 // ln |det A| of the symmetric matrix given by its upper triangle; -inf when
@@ -173,78 +195,244 @@ double LogDetUpper(const HtkInvCovar* ic) {
   return logDet;
 }
 
-int ReadCount(FILE* file, const HtkToken* token, int* n, int lo, int hi) {
-  return internal::HTKreadInt(file, n, 1, token->binForm) && *n >= lo && *n <= hi;
+// A reader failure: its code and the message logged with it.
+struct Failure {
+  int code;
+  const char* message;
+};
+
+int Fail(const char* function, const Failure& failure) {
+  HTK_LOG(function, "%s", failure.message);
+  return failure.code;
+}
+
+// One int in lo..hi after `token`: 0, or the failure's code.
+int ReadInt(FILE* file, const HtkToken* token, const char* function, const Failure& failure, int* n,
+            int lo = INT_MIN, int hi = INT_MAX) {
+  if (internal::HTKreadInt(file, n, 1, token->binForm) && *n >= lo && *n <= hi) return 0;
+  return Fail(function, failure);
+}
+
+// The first character after white space, or EOF.
+int SkipSpace(FILE* file) {
+  int c;
+  do {
+    c = std::getc(file);
+  } while (c != EOF && std::isspace(c));
+  return c;
+}
+
+// What each record kind owns besides its name.
+void FreeData(HtkVector* v) {
+  std::free(v->values);
+}
+void FreeData(HtkInvCovar* ic) {
+  FreeRows(ic->rows);
+}
+void FreeData(HtkMixture*) {}
+void FreeData(HtkTransP* t) {
+  FreeRows(t->rows);
+}
+void FreeData(HtkState* s) {
+  if (s->streams != nullptr) {
+    for (int i = 0; i < s->nStream; ++i) {
+      std::free(s->streams[i].mixWeights);
+      std::free(s->streams[i].mixtures);
+    }
+    std::free(s->streams);
+  }
+  std::free(s->streamWeights);
+}
+void FreeData(HtkHmm* h) {
+  std::free(h->states);
+}
+
+template <typename T>
+void FreeRecord(T* record) {
+  if (record == nullptr) return;
+  FreeData(record);
+  std::free(record->name);
+  std::free(record);
+}
+
+template <typename T>
+void FreeList(HtkList<T>* list) {
+  for (T* r = list->first; r != nullptr;) {
+    T* next = r->next;
+    FreeRecord(r);
+    r = next;
+  }
 }
 
 void FreeSetLists(HTK_HMMS* set) {
-  for (HtkList<HtkVector>* list : {&set->meanList, &set->varList}) {
-    for (HtkVector* v = list->first; v != nullptr;) {
-      HtkVector* next = v->next;
-      std::free(v->name);
-      std::free(v->values);
-      std::free(v);
-      v = next;
-    }
-  }
-  for (HtkInvCovar* ic = set->invCovarList.first; ic != nullptr;) {
-    HtkInvCovar* next = ic->next;
-    if (ic->rows != nullptr) {
-      std::free(ic->rows[0]);
-      std::free(ic->rows);
-    }
-    std::free(ic->name);
-    std::free(ic);
-    ic = next;
-  }
-  for (HtkMixture* m = set->mixList.first; m != nullptr;) {
-    HtkMixture* next = m->next;
-    std::free(m->name);
-    std::free(m);
-    m = next;
-  }
-  for (HtkTransP* t = set->transList.first; t != nullptr;) {
-    HtkTransP* next = t->next;
-    if (t->rows != nullptr) {
-      std::free(t->rows[0]);
-      std::free(t->rows);
-    }
-    std::free(t->name);
-    std::free(t);
-    t = next;
-  }
-  for (HtkState* s = set->stateList.first; s != nullptr;) {
-    HtkState* next = s->next;
-    if (s->streams != nullptr) {
-      for (int i = 0; i < s->nStream; ++i) {
-        std::free(s->streams[i].mixWeights);
-        std::free(s->streams[i].mixtures);
-      }
-      std::free(s->streams);
-    }
-    std::free(s->streamWeights);
-    std::free(s->name);
-    std::free(s);
-    s = next;
-  }
-  for (HtkHmm* h = set->hmmList.first; h != nullptr;) {
-    HtkHmm* next = h->next;
-    std::free(h->states);
-    std::free(h->name);
-    std::free(h);
-    h = next;
-  }
-}
-
-void FreeHmmRecord(HtkHmm* hmm) {
-  if (hmm == nullptr) return;
-  std::free(hmm->states);
-  std::free(hmm->name);
-  std::free(hmm);
+  FreeList(&set->meanList);
+  FreeList(&set->varList);
+  FreeList(&set->invCovarList);
+  FreeList(&set->mixList);
+  FreeList(&set->transList);
+  FreeList(&set->stateList);
+  FreeList(&set->hmmList);
 }
 
 const char* OrEmpty(const char* s) {
   return s != nullptr ? s : "";
+}
+
+// Reads the next token, which must be `sym`: 0, or the failure's code.
+int ExpectKeyword(FILE* file, HtkToken* token, int sym, const char* function,
+                  const Failure& failure) {
+  const int rc = internal::HTKreadToken(file, token);
+  if (rc != 0) return rc;
+  return token->sym == sym ? 0 : Fail(function, failure);
+}
+
+// Reads the next token and tells whether it is `sym`; any other token is
+// pushed back for the next reader.
+int ReadOptional(FILE* file, HtkToken* token, int sym, bool* found) {
+  const int rc = internal::HTKreadToken(file, token);
+  if (rc != 0) return rc;
+  *found = token->sym == sym;
+  if (!*found) token->pushedBack = true;
+  return 0;
+}
+
+// A "~x" reference to a shared definition: the code for a name that cannot
+// be read ("HTKreadString : ~x macro error"), and the code and message for a
+// name that is not defined.
+struct MacroRef {
+  char type;
+  int nameCode;
+  int missingCode;
+  const char* missingFormat;  // takes the name
+};
+
+constexpr MacroRef kMeanRef = {'u', 83, 84, "Not found mean vector macro (%s)"};
+constexpr MacroRef kVarRef = {'v', 85, 86, "Not found variance vector macro (%s)"};
+constexpr MacroRef kInvCovarRef = {'i', 87, 88, "Not found invcovar macro (%s)"};
+constexpr MacroRef kMixRef = {'m', 72, 73, "Gauss macro is not found (%s)."};
+constexpr MacroRef kStateRef = {'s', 40, 41, "State macro is not found (%s)"};
+constexpr MacroRef kTransRef = {'t', 48, 49, "TransP macro is not found (%s)"};
+
+bool IsRef(const HtkToken* token, const MacroRef& ref) {
+  return token->sym == internal::MACRO && token->macroType == ref.type;
+}
+
+// Reads the name after a reference and looks it up in `table`.
+template <typename T>
+int ResolveRef(FILE* file, const HashTable* table, const char* function, const MacroRef& ref,
+               T** out) {
+  char name[kMaxString + 1];
+  if (!internal::HTKreadString(file, name, kMaxString)) {
+    HTK_LOG(function, "HTKreadString : ~%c macro error", ref.type);
+    return ref.nameCode;
+  }
+  T* found = static_cast<T*>(HashFind(table, name));
+  if (found == nullptr) {
+    HTK_LOG(function, ref.missingFormat, name);
+    return ref.missingCode;
+  }
+  *out = found;
+  return 0;
+}
+
+// Reads the next token: the reference `ref` is resolved from `table`;
+// anything else is pushed back for `readInline`, which reads a definition in
+// place.
+template <typename T, typename ReadInline>
+int ReadRefOrInline(FILE* file, HtkToken* token, const HashTable* table, const char* function,
+                    const MacroRef& ref, T** out, ReadInline readInline) {
+  const int rc = internal::HTKreadToken(file, token);
+  if (rc != 0) return rc;
+  if (IsRef(token, ref)) return ResolveRef(file, table, function, ref, out);
+  token->pushedBack = true;
+  return readInline();
+}
+
+// An inline definition: keyword, count, then the values; with the failures
+// for a missing keyword, a count outside minCount..maxCount and short values.
+struct BlockSpec {
+  int keyword;
+  int minCount;
+  int maxCount;
+  BlockShape shape;
+  Failure noKeyword;  // its message is a format given the context; one without %s ignores it
+  Failure badCount;
+  Failure shortValues;
+};
+
+constexpr BlockSpec kMeanBlock = {internal::MEAN,
+                                  0,
+                                  kMaxVectorSize,
+                                  BlockShape::kVector,
+                                  {99, "<MEAN> tag is not found."},
+                                  {100, "HTKreadInt(): <MEAN> short Error"},
+                                  {101, "HTKreadDouble(): <MEAN> short vector Error"}};
+constexpr BlockSpec kVarBlock = {internal::VARIANCE,
+                                 0,
+                                 kMaxVectorSize,
+                                 BlockShape::kVector,
+                                 {114, "<VARIANCE> tag is not found (%s)"},
+                                 {115, "HTKreadInt : <VARIANCE> short error"},
+                                 {116, "HTKreadDouble : <VARIANCE> short vector error"}};
+constexpr BlockSpec kInvCovarBlock = {internal::INVCOVAR,
+                                      0,
+                                      kMaxMatrixSize,
+                                      BlockShape::kTriangle,
+                                      {130, "HTKreadInt : <INVCOVAR> tag is not found (%s)"},
+                                      {131, "HTKreadInt : <INVCOVAR> short error"},
+                                      {132, "HTKreadInt : <INVCOVAR> short vector error"}};
+constexpr BlockSpec kTransBlock = {internal::TRANSP,
+                                   1,
+                                   kMaxMatrixSize,
+                                   BlockShape::kSquare,
+                                   {54, "<TransP> is not found"},
+                                   {52, "HTKreadInt : <TransP> short error"},
+                                   {53, "HTKreadDouble : <TransP> short vector error"}};
+
+// Hands the values read to the record; false when memory runs out (the block
+// is then released).
+bool Fill(HtkVector* v, int n, double* block, BlockShape) {
+  v->size = n;
+  v->values = block;
+  return true;
+}
+
+template <typename Matrix>  // HtkInvCovar or HtkTransP
+bool Fill(Matrix* m, int n, double* block, BlockShape shape) {
+  double** rows = MakeRows(block, n, shape == BlockShape::kTriangle);
+  if (rows == nullptr) {
+    std::free(block);
+    return false;
+  }
+  m->size = n;
+  m->rows = rows;
+  return true;
+}
+
+// Reads an inline definition as `spec` describes it into a record appended to
+// `list` (before its values are read, so that the set releases it whatever
+// follows).
+template <typename T>
+int ReadBlock(FILE* file, HtkToken* token, const char* function, const BlockSpec& spec,
+              const char* context, HtkList<T>* list, T** out) {
+  int rc = internal::HTKreadToken(file, token);
+  if (rc != 0) return rc;
+  if (token->sym != spec.keyword) {
+    HTK_LOG(function, spec.noKeyword.message, OrEmpty(context));
+    return spec.noKeyword.code;
+  }
+  int n = 0;
+  rc = ReadInt(file, token, function, spec.badCount, &n, spec.minCount, spec.maxCount);
+  if (rc != 0) return rc;
+  T* record = NewRecord(list);
+  if (record == nullptr) return NoMemory(function);
+  double* block = nullptr;
+  rc = ReadDoubleBlock(file, BlockSize(n, spec.shape), token->binForm, &block);
+  if (rc < 0) return NoMemory(function);
+  if (rc == 0) return Fail(function, spec.shortValues);
+  if (!Fill(record, n, block, spec.shape)) return NoMemory(function);
+  *out = record;
+  return 0;
 }
 
 }  // namespace
@@ -335,10 +523,7 @@ int HTKreadToken(FILE* file, HtkToken* token) {
   token->binForm = false;
   token->parmKind = 0;
   token->macroType = 0;
-  int c;
-  do {
-    c = std::getc(file);
-  } while (c != EOF && std::isspace(c));
+  int c = SkipSpace(file);
   if (c == EOF) {
     token->sym = EOFSYM;
     return 0;
@@ -406,9 +591,7 @@ int HTKreadToken(FILE* file, HtkToken* token) {
       return 0;
     }
     case '.': {
-      do {
-        c = std::getc(file);
-      } while (c != EOF && std::isspace(c));
+      c = SkipSpace(file);
       if (c == EOF) {
         token->sym = EOFSYM;
         return 0;
@@ -441,10 +624,7 @@ int HTKreadToken(FILE* file, HtkToken* token) {
 
 int HTKreadString(FILE* file, char* buffer, int maxLen) {
   static const char* const kFunction = "internal::HTKreadString";
-  int c;
-  do {
-    c = std::getc(file);
-  } while (c != EOF && std::isspace(c));
+  int c = SkipSpace(file);
   if (c == EOF) {
     HTK_LOG(kFunction, "Illegal EOF");
     return 0;
@@ -549,33 +729,31 @@ int HTKreadDouble(FILE* file, double* out, int n, bool binary) {
 
 int HTKreadGlobalOption(FILE* file, HTK_HMMS* set, HtkToken* token) {
   static const char* const kFunction = "internal::HTKreadGlobalOption";
+  static constexpr Failure kBadStreamInfo = {18, "HTKreadGlobalOption : <STREAMINFO> Error"};
   for (;;) {
     const int rc = HTKreadToken(file, token);
     if (rc != 0) return rc;
     if (token->sym == STREAMINFO) {
       int nStream = 0;
-      if (!ReadCount(file, token, &nStream, 1, kMaxStreams)) {
-        HTK_LOG(kFunction, "HTKreadGlobalOption : <STREAMINFO> Error");
-        return 18;
-      }
+      const int code = ReadInt(file, token, kFunction, kBadStreamInfo, &nStream, 1, kMaxStreams);
+      if (code != 0) return code;
       int* widths = static_cast<int*>(std::malloc(static_cast<size_t>(nStream) * sizeof(int)));
       if (widths == nullptr) return NoMemory(kFunction);
       bool ok = HTKreadInt(file, widths, nStream, token->binForm) != 0;
       for (int i = 0; ok && i < nStream; ++i) ok = widths[i] >= 0;
       if (!ok) {
         std::free(widths);
-        HTK_LOG(kFunction, "HTKreadGlobalOption : <STREAMINFO> Error");
-        return 18;
+        return Fail(kFunction, kBadStreamInfo);
       }
       std::free(set->panStreamWidth);
       set->panStreamWidth = widths;
       set->nStream = nStream;
     } else if (token->sym == VECSIZE) {
       int size = 0;
-      if (!ReadCount(file, token, &size, 0, kMaxVectorSize)) {
-        HTK_LOG(kFunction, "HTKreadGlobalOption : <VECSIZE> Error");
-        return 19;
-      }
+      const int code =
+          ReadInt(file, token, kFunction, {19, "HTKreadGlobalOption : <VECSIZE> Error"}, &size, 0,
+                  kMaxVectorSize);
+      if (code != 0) return code;
       set->nVecSize = size;
     } else if (token->sym == NULLD || token->sym == DIAGC) {
       // accepted, no effect
@@ -606,131 +784,24 @@ int HTKreadGlobalOption(FILE* file, HTK_HMMS* set, HtkToken* token) {
 
 int HTKreadMean(FILE* file, HTK_HMMS* set, HtkToken* token, HtkVector** out) {
   static const char* const kFunction = "internal::HTKreadMean";
-  int rc = HTKreadToken(file, token);
-  if (rc != 0) return rc;
-  if (token->sym == MACRO && token->macroType == 'u') {
-    char name[kMaxString + 1];
-    if (!HTKreadString(file, name, kMaxString)) {
-      HTK_LOG(kFunction, "HTKreadString : ~u macro error");
-      return 83;
-    }
-    HtkVector* found = static_cast<HtkVector*>(HashFind(set->meanTable, name));
-    if (found == nullptr) {
-      HTK_LOG(kFunction, "Not found mean vector macro (%s)", name);
-      return 84;
-    }
-    *out = found;
-    return 0;
-  }
-  if (token->sym != MEAN) {
-    HTK_LOG(kFunction, "<MEAN> tag is not found.");
-    return 99;
-  }
-  int n = 0;
-  if (!ReadCount(file, token, &n, 0, kMaxVectorSize)) {
-    HTK_LOG(kFunction, "HTKreadInt(): <MEAN> short Error");
-    return 100;
-  }
-  HtkVector* v = NewRecord(&set->meanList);
-  if (v == nullptr) return NoMemory(kFunction);
-  rc = ReadDoubleBlock(file, static_cast<size_t>(n), token->binForm, &v->values);
-  if (rc < 0) return NoMemory(kFunction);
-  if (rc == 0) {
-    HTK_LOG(kFunction, "HTKreadDouble(): <MEAN> short vector Error");
-    return 101;
-  }
-  v->size = n;
-  *out = v;
-  return 0;
+  return ReadRefOrInline(file, token, set->meanTable, kFunction, kMeanRef, out, [&] {
+    return ReadBlock(file, token, kFunction, kMeanBlock, nullptr, &set->meanList, out);
+  });
 }
 
 int HTKreadVar(FILE* file, HTK_HMMS* set, HtkToken* token, const char* context, HtkVector** out) {
   static const char* const kFunction = "internal::HTKreadVar";
-  int rc = HTKreadToken(file, token);
-  if (rc != 0) return rc;
-  if (token->sym == MACRO && token->macroType == 'v') {
-    char name[kMaxString + 1];
-    if (!HTKreadString(file, name, kMaxString)) {
-      HTK_LOG(kFunction, "HTKreadString : ~v macro error");
-      return 85;
-    }
-    HtkVector* found = static_cast<HtkVector*>(HashFind(set->varTable, name));
-    if (found == nullptr) {
-      HTK_LOG(kFunction, "Not found variance vector macro (%s)", name);
-      return 86;
-    }
-    *out = found;
-    return 0;
-  }
-  if (token->sym != VARIANCE) {
-    HTK_LOG(kFunction, "<VARIANCE> tag is not found (%s)", OrEmpty(context));
-    return 114;
-  }
-  int n = 0;
-  if (!ReadCount(file, token, &n, 0, kMaxVectorSize)) {
-    HTK_LOG(kFunction, "HTKreadInt : <VARIANCE> short error");
-    return 115;
-  }
-  HtkVector* v = NewRecord(&set->varList);
-  if (v == nullptr) return NoMemory(kFunction);
-  rc = ReadDoubleBlock(file, static_cast<size_t>(n), token->binForm, &v->values);
-  if (rc < 0) return NoMemory(kFunction);
-  if (rc == 0) {
-    HTK_LOG(kFunction, "HTKreadDouble : <VARIANCE> short vector error");
-    return 116;
-  }
-  v->size = n;
-  *out = v;
-  return 0;
+  return ReadRefOrInline(file, token, set->varTable, kFunction, kVarRef, out, [&] {
+    return ReadBlock(file, token, kFunction, kVarBlock, context, &set->varList, out);
+  });
 }
 
 int HTKreadInvcovar(FILE* file, HTK_HMMS* set, HtkToken* token, const char* context,
                     HtkInvCovar** out) {
   static const char* const kFunction = "internal::HTKreadInvcovar";
-  int rc = HTKreadToken(file, token);
-  if (rc != 0) return rc;
-  if (token->sym == MACRO && token->macroType == 'i') {
-    char name[kMaxString + 1];
-    if (!HTKreadString(file, name, kMaxString)) {
-      HTK_LOG(kFunction, "HTKreadString : ~i macro error");
-      return 87;
-    }
-    HtkInvCovar* found = static_cast<HtkInvCovar*>(HashFind(set->invCovarTable, name));
-    if (found == nullptr) {
-      HTK_LOG(kFunction, "Not found invcovar macro (%s)", name);
-      return 88;
-    }
-    *out = found;
-    return 0;
-  }
-  if (token->sym != INVCOVAR) {
-    HTK_LOG(kFunction, "HTKreadInt : <INVCOVAR> tag is not found (%s)", OrEmpty(context));
-    return 130;
-  }
-  int n = 0;
-  if (!ReadCount(file, token, &n, 0, kMaxMatrixSize)) {
-    HTK_LOG(kFunction, "HTKreadInt : <INVCOVAR> short error");
-    return 131;
-  }
-  HtkInvCovar* ic = NewRecord(&set->invCovarList);
-  if (ic == nullptr) return NoMemory(kFunction);
-  double* block = nullptr;
-  const size_t count = static_cast<size_t>(n) * static_cast<size_t>(n + 1) / 2;
-  rc = ReadDoubleBlock(file, count, token->binForm, &block);
-  if (rc < 0) return NoMemory(kFunction);
-  if (rc == 0) {
-    HTK_LOG(kFunction, "HTKreadInt : <INVCOVAR> short vector error");
-    return 132;
-  }
-  double** rows = MakeRows(block, n, true);
-  if (rows == nullptr) {
-    std::free(block);
-    return NoMemory(kFunction);
-  }
-  ic->size = n;
-  ic->rows = rows;
-  *out = ic;
-  return 0;
+  return ReadRefOrInline(file, token, set->invCovarTable, kFunction, kInvCovarRef, out, [&] {
+    return ReadBlock(file, token, kFunction, kInvCovarBlock, context, &set->invCovarList, out);
+  });
 }
 
 int HTKreadMix(FILE* file, HTK_HMMS* set, HtkToken* token, const char* context, HtkMixture** out) {
@@ -742,15 +813,16 @@ int HTKreadMix(FILE* file, HTK_HMMS* set, HtkToken* token, const char* context, 
   rc = HTKreadToken(file, token);
   if (rc != 0) return rc;
   token->pushedBack = true;
-  if ((token->sym == MACRO && token->macroType == 'i') || token->sym == INVCOVAR) {
+  if (IsRef(token, kInvCovarRef) || token->sym == INVCOVAR) {
     rc = HTKreadInvcovar(file, set, token, context, &mix->invCovar);
   } else {
     rc = HTKreadVar(file, set, token, context, &mix->var);
   }
   if (rc != 0) return rc;
-  rc = HTKreadToken(file, token);
+  bool given = false;
+  rc = ReadOptional(file, token, GCONST, &given);
   if (rc != 0) return rc;
-  if (token->sym == GCONST) {
+  if (given) {
     float g = 0.0f;
     if (!HTKreadFloat(file, &g, 1, token->binForm)) {
       HTK_LOG(kFunction, "HTKreadFloat error : GCONST");
@@ -758,7 +830,6 @@ int HTKreadMix(FILE* file, HTK_HMMS* set, HtkToken* token, const char* context, 
     }
     mix->gconst = g;
   } else {
-    token->pushedBack = true;
     const double log2pi = std::log(2.0 * std::numbers::pi);
     if (mix->var != nullptr) {
       double g = mix->var->size * log2pi;
@@ -797,27 +868,24 @@ int HTKreadState(FILE* file, HTK_HMMS* set, HtkToken* token, const char* context
     nMix[i] = 1;
   }
 
-  int rc = HTKreadToken(file, token);
+  bool given = false;
+  int rc = ReadOptional(file, token, NUMMIXES, &given);
   if (rc != 0) return rc;
-  if (token->sym == NUMMIXES) {
+  if (given) {
     bool ok = HTKreadInt(file, nMix, nStream, token->binForm) != 0;
     for (int i = 0; ok && i < nStream; ++i) ok = nMix[i] >= 1 && nMix[i] <= kMaxMixes;
     if (!ok) {
       HTK_LOG(kFunction, "HTKreadInt : <NumMixes> short error");
       return 64;
     }
-  } else {
-    token->pushedBack = true;
   }
 
-  rc = HTKreadToken(file, token);
+  rc = ReadOptional(file, token, SWEIGHTS, &given);
   if (rc != 0) return rc;
-  if (token->sym == SWEIGHTS) {
+  if (given) {
     int n = 0;
-    if (!HTKreadInt(file, &n, 1, token->binForm)) {
-      HTK_LOG(kFunction, "HTKreadInt : <SWeights> short error");
-      return 65;
-    }
+    rc = ReadInt(file, token, kFunction, {65, "HTKreadInt : <SWeights> short error"}, &n);
+    if (rc != 0) return rc;
     if (n != nStream) {
       HTK_LOG(kFunction, "SWeights illegal (%s: n[%d] != nStream[%d])", OrEmpty(context), n,
               nStream);
@@ -827,8 +895,6 @@ int HTKreadState(FILE* file, HTK_HMMS* set, HtkToken* token, const char* context
       HTK_LOG(kFunction, "HTKreadDouble : <SWeights> short vector error");
       return 67;
     }
-  } else {
-    token->pushedBack = true;
   }
 
   for (int s = 0; s < nStream; ++s) {
@@ -836,10 +902,8 @@ int HTKreadState(FILE* file, HTK_HMMS* set, HtkToken* token, const char* context
     if (rc != 0) return rc;
     if (token->sym == STREAM) {
       int n = 0;
-      if (!HTKreadInt(file, &n, 1, token->binForm)) {
-        HTK_LOG(kFunction, "HTKreadInt : <Stream> short error");
-        return 68;
-      }
+      rc = ReadInt(file, token, kFunction, {68, "HTKreadInt : <Stream> short error"}, &n);
+      if (rc != 0) return rc;
       if (n != s + 1) {
         HTK_LOG(kFunction, "SWeights illegal (%s: iStream+1[%d] != n[%d])", OrEmpty(context), s + 1,
                 n);
@@ -860,17 +924,14 @@ int HTKreadState(FILE* file, HTK_HMMS* set, HtkToken* token, const char* context
     stream->nMix = nMix[s];
 
     for (int count = 0; count < nMix[s]; ++count) {
-      rc = HTKreadToken(file, token);
+      rc = ReadOptional(file, token, MIXTURE, &given);
       if (rc != 0) return rc;
       int m = 1;
       double w = 1.0;
-      if (token->sym == MIXTURE) {
-        const bool binary = token->binForm;
-        if (!HTKreadInt(file, &m, 1, binary)) {
-          HTK_LOG(kFunction, "HTKreadInt : <Mixture> short error");
-          return 70;
-        }
-        if (!HTKreadDouble(file, &w, 1, binary)) {
+      if (given) {
+        rc = ReadInt(file, token, kFunction, {70, "HTKreadInt : <Mixture> short error"}, &m);
+        if (rc != 0) return rc;
+        if (!HTKreadDouble(file, &w, 1, token->binForm)) {
           HTK_LOG(kFunction, "HTKreadDouble : <Mixture> short float error");
           return 71;
         }
@@ -878,30 +939,14 @@ int HTKreadState(FILE* file, HTK_HMMS* set, HtkToken* token, const char* context
           HTK_LOG(kFunction, "<Mixture> is illegal (%s:%d).", OrEmpty(context), m);
           return 71;
         }
-      } else {
-        token->pushedBack = true;
-        if (count > 0) break;
+      } else if (count > 0) {
+        break;  // a later untagged token ends the stream's mixtures
       }
 
       HtkMixture* mix = nullptr;
-      rc = HTKreadToken(file, token);
+      rc = ReadRefOrInline(file, token, set->mixTable, kFunction, kMixRef, &mix,
+                           [&] { return HTKreadMix(file, set, token, context, &mix); });
       if (rc != 0) return rc;
-      if (token->sym == MACRO && token->macroType == 'm') {
-        char name[kMaxString + 1];
-        if (!HTKreadString(file, name, kMaxString)) {
-          HTK_LOG(kFunction, "HTKreadString : ~m macro error");
-          return 72;
-        }
-        mix = static_cast<HtkMixture*>(HashFind(set->mixTable, name));
-        if (mix == nullptr) {
-          HTK_LOG(kFunction, "Gauss macro is not found (%s).", name);
-          return 73;
-        }
-      } else {
-        token->pushedBack = true;
-        rc = HTKreadMix(file, set, token, context, &mix);
-        if (rc != 0) return rc;
-      }
       stream->mixtures[m - 1] = mix;
       stream->mixWeights[m - 1] = w;
     }
@@ -911,73 +956,31 @@ int HTKreadState(FILE* file, HTK_HMMS* set, HtkToken* token, const char* context
 }
 
 int HTKreadTrans(FILE* file, HTK_HMMS* set, HtkToken* token, HtkTransP** out) {
-  static const char* const kFunction = "internal::HTKreadTrans";
-  int rc = HTKreadToken(file, token);
-  if (rc != 0) return rc;
-  if (token->sym != TRANSP) {
-    HTK_LOG(kFunction, "<TransP> is not found");
-    return 54;
-  }
-  int n = 0;
-  if (!ReadCount(file, token, &n, 1, kMaxMatrixSize)) {
-    HTK_LOG(kFunction, "HTKreadInt : <TransP> short error");
-    return 52;
-  }
-  HtkTransP* trans = NewRecord(&set->transList);
-  if (trans == nullptr) return NoMemory(kFunction);
-  double* block = nullptr;
-  rc = ReadDoubleBlock(file, static_cast<size_t>(n) * static_cast<size_t>(n), token->binForm,
-                       &block);
-  if (rc < 0) return NoMemory(kFunction);
-  if (rc == 0) {
-    HTK_LOG(kFunction, "HTKreadDouble : <TransP> short vector error");
-    return 53;
-  }
-  double** rows = MakeRows(block, n, false);
-  if (rows == nullptr) {
-    std::free(block);
-    return NoMemory(kFunction);
-  }
-  trans->size = n;
-  trans->rows = rows;
-  *out = trans;
-  return 0;
+  return ReadBlock(file, token, "internal::HTKreadTrans", kTransBlock, nullptr, &set->transList,
+                   out);
 }
 
 static int ReadHmmBody(FILE* file, HTK_HMMS* set, HtkToken* token, HtkHmm* hmm) {
   static const char* const kFunction = "internal::HTKreadHmm";
-  int rc = HTKreadToken(file, token);
+  int rc = ExpectKeyword(file, token, BEGINHMM, kFunction, {34, "<BeginHmm> is not found"});
   if (rc != 0) return rc;
-  if (token->sym != BEGINHMM) {
-    HTK_LOG(kFunction, "<BeginHmm> is not found");
-    return 34;
-  }
   rc = HTKreadGlobalOption(file, set, token);
   if (rc != 0) return rc;
 
-  rc = HTKreadToken(file, token);
+  rc = ExpectKeyword(file, token, NUMSTATES, kFunction, {36, "<NumStates> is not found"});
   if (rc != 0) return rc;
-  if (token->sym != NUMSTATES) {
-    HTK_LOG(kFunction, "<NumStates> is not found");
-    return 36;
-  }
   int numStates = 0;
-  if (!ReadCount(file, token, &numStates, 2, kMaxStates)) {
-    HTK_LOG(kFunction, "HTKreadInt : <NumStates> short error");
-    return 37;
-  }
+  rc = ReadInt(file, token, kFunction, {37, "HTKreadInt : <NumStates> short error"}, &numStates, 2,
+               kMaxStates);
+  if (rc != 0) return rc;
   hmm->states = static_cast<HtkState**>(
       std::calloc(static_cast<size_t>(numStates > 2 ? numStates - 2 : 1), sizeof(HtkState*)));
   if (hmm->states == nullptr) return NoMemory(kFunction);
   hmm->numStates = numStates;
 
   for (int n = 2; n < numStates; ++n) {
-    rc = HTKreadToken(file, token);
+    rc = ExpectKeyword(file, token, STATE, kFunction, {38, "<State> is not found"});
     if (rc != 0) return rc;
-    if (token->sym != STATE) {
-      HTK_LOG(kFunction, "<State> is not found");
-      return 38;
-    }
     int number = 0;
     if (!HTKreadInt(file, &number, 1, token->binForm)) {
       HTK_LOG(kFunction, "<State> is illegal (%d)", n);
@@ -988,52 +991,18 @@ static int ReadHmmBody(FILE* file, HTK_HMMS* set, HtkToken* token, HtkHmm* hmm) 
       return 39;
     }
     HtkState* state = nullptr;
-    rc = HTKreadToken(file, token);
+    rc = ReadRefOrInline(file, token, set->stateTable, kFunction, kStateRef, &state,
+                         [&] { return HTKreadState(file, set, token, hmm->name, &state); });
     if (rc != 0) return rc;
-    if (token->sym == MACRO && token->macroType == 's') {
-      char name[kMaxString + 1];
-      if (!HTKreadString(file, name, kMaxString)) {
-        HTK_LOG(kFunction, "HTKreadString : ~s macro error");
-        return 40;
-      }
-      state = static_cast<HtkState*>(HashFind(set->stateTable, name));
-      if (state == nullptr) {
-        HTK_LOG(kFunction, "State macro is not found (%s)", name);
-        return 41;
-      }
-    } else {
-      token->pushedBack = true;
-      rc = HTKreadState(file, set, token, hmm->name, &state);
-      if (rc != 0) return rc;
-    }
     hmm->states[n - 2] = state;
   }
 
-  rc = HTKreadToken(file, token);
+  rc = ReadRefOrInline(file, token, set->transTable, kFunction, kTransRef, &hmm->transP,
+                       [&] { return HTKreadTrans(file, set, token, &hmm->transP); });
   if (rc != 0) return rc;
-  if (token->sym == MACRO && token->macroType == 't') {
-    char name[kMaxString + 1];
-    if (!HTKreadString(file, name, kMaxString)) {
-      HTK_LOG(kFunction, "HTKreadString : ~t macro error");
-      return 48;
-    }
-    hmm->transP = static_cast<HtkTransP*>(HashFind(set->transTable, name));
-    if (hmm->transP == nullptr) {
-      HTK_LOG(kFunction, "TransP macro is not found (%s)", name);
-      return 49;
-    }
-  } else {
-    token->pushedBack = true;
-    rc = HTKreadTrans(file, set, token, &hmm->transP);
-    if (rc != 0) return rc;
-  }
 
-  rc = HTKreadToken(file, token);
+  rc = ExpectKeyword(file, token, ENDHMM, kFunction, {35, "<EndHmm> is not found"});
   if (rc != 0) return rc;
-  if (token->sym != ENDHMM) {
-    HTK_LOG(kFunction, "<EndHmm> is not found");
-    return 35;
-  }
   if (set->hmmTable == nullptr) {
     set->hmmTable = HashCreate(1024, HashName, HashNameEqual);
     if (set->hmmTable == nullptr) return NoMemory(kFunction);
@@ -1060,12 +1029,12 @@ int HTKreadHmm(FILE* file, HTK_HMMS* set, HtkToken* token) {
   if (hmm == nullptr) return NoMemory(kFunction);
   hmm->name = DupString(name);
   if (hmm->name == nullptr) {
-    FreeHmmRecord(hmm);
+    FreeRecord(hmm);
     return NoMemory(kFunction);
   }
   rc = ReadHmmBody(file, set, token, hmm);
   if (rc != 0) {
-    FreeHmmRecord(hmm);
+    FreeRecord(hmm);
     return rc;
   }
   Append(&set->hmmList, hmm);
@@ -1158,6 +1127,11 @@ int HTKread(int id, FILE* file, HTK_HMMS* set) {
 
 namespace {
 
+// False when memory runs out.
+bool CopyName(const char* from, char** to) {
+  return from == nullptr || (*to = DupString(from)) != nullptr;
+}
+
 HtkVector* CopyVector(const HtkVector* src, HtkList<HtkVector>* list) {
   HtkVector* v = NewRecord(list);
   if (v == nullptr) return nullptr;
@@ -1166,36 +1140,37 @@ HtkVector* CopyVector(const HtkVector* src, HtkList<HtkVector>* list) {
   if (v->values == nullptr) return nullptr;
   if (n > 0) std::memcpy(v->values, src->values, n * sizeof(double));
   v->size = src->size;
-  if (src->name != nullptr && (v->name = DupString(src->name)) == nullptr) return nullptr;
-  return v;
+  return CopyName(src->name, &v->name) ? v : nullptr;
 }
 
-HtkInvCovar* CopyInvCovar(const HtkInvCovar* src, HtkList<HtkInvCovar>* list) {
-  HtkInvCovar* ic = NewRecord(list);
-  if (ic == nullptr) return nullptr;
+// Inverse covariance (upper triangle) or transition matrix (square), in a
+// block of its own.
+template <typename Matrix>
+Matrix* CopyMatrix(const Matrix* src, HtkList<Matrix>* list, bool triangle) {
+  Matrix* m = NewRecord(list);
+  if (m == nullptr) return nullptr;
   const int n = src->size > 0 ? src->size : 0;
-  const size_t count = static_cast<size_t>(n) * static_cast<size_t>(n + 1) / 2;
+  const size_t count = BlockSize(n, triangle ? BlockShape::kTriangle : BlockShape::kSquare);
   double* block = static_cast<double*>(std::malloc((count > 0 ? count : 1) * sizeof(double)));
   if (block == nullptr) return nullptr;
-  double** rows = MakeRows(block, n, true);
+  double** rows = MakeRows(block, n, triangle);
   if (rows == nullptr) {
     std::free(block);
     return nullptr;
   }
   for (int i = 0; i < n; ++i) {
-    std::memcpy(rows[i], src->rows[i], static_cast<size_t>(n - i) * sizeof(double));
+    std::memcpy(rows[i], src->rows[i], static_cast<size_t>(triangle ? n - i : n) * sizeof(double));
   }
-  ic->size = n;
-  ic->rows = rows;
-  if (src->name != nullptr && (ic->name = DupString(src->name)) == nullptr) return nullptr;
-  return ic;
+  m->size = n;
+  m->rows = rows;
+  return CopyName(src->name, &m->name) ? m : nullptr;
 }
 
 HtkMixture* CopyMixture(const HtkMixture* src, HTK_HMMS* dst) {
   HtkMixture* mix = NewRecord(&dst->mixList);
   if (mix == nullptr) return nullptr;
   mix->gconst = src->gconst;
-  if (src->name != nullptr && (mix->name = DupString(src->name)) == nullptr) return nullptr;
+  if (!CopyName(src->name, &mix->name)) return nullptr;
   if (src->mean != nullptr && (mix->mean = CopyVector(src->mean, &dst->meanList)) == nullptr) {
     return nullptr;
   }
@@ -1203,7 +1178,7 @@ HtkMixture* CopyMixture(const HtkMixture* src, HTK_HMMS* dst) {
     return nullptr;
   }
   if (src->invCovar != nullptr &&
-      (mix->invCovar = CopyInvCovar(src->invCovar, &dst->invCovarList)) == nullptr) {
+      (mix->invCovar = CopyMatrix(src->invCovar, &dst->invCovarList, true)) == nullptr) {
     return nullptr;
   }
   return mix;
@@ -1218,7 +1193,7 @@ HtkState* CopyState(const HtkState* src, HTK_HMMS* dst) {
   if (state->streamWeights == nullptr || state->streams == nullptr) return nullptr;
   state->nStream = static_cast<int>(ns);
   if (ns > 0) std::memcpy(state->streamWeights, src->streamWeights, ns * sizeof(double));
-  if (src->name != nullptr && (state->name = DupString(src->name)) == nullptr) return nullptr;
+  if (!CopyName(src->name, &state->name)) return nullptr;
   for (size_t s = 0; s < ns; ++s) {
     const HtkStream& from = src->streams[s];
     HtkStream& to = state->streams[s];
@@ -1238,27 +1213,6 @@ HtkState* CopyState(const HtkState* src, HTK_HMMS* dst) {
   return state;
 }
 
-HtkTransP* CopyTrans(const HtkTransP* src, HtkList<HtkTransP>* list) {
-  HtkTransP* trans = NewRecord(list);
-  if (trans == nullptr) return nullptr;
-  const int n = src->size > 0 ? src->size : 0;
-  const size_t count = static_cast<size_t>(n) * static_cast<size_t>(n);
-  double* block = static_cast<double*>(std::malloc((count > 0 ? count : 1) * sizeof(double)));
-  if (block == nullptr) return nullptr;
-  double** rows = MakeRows(block, n, false);
-  if (rows == nullptr) {
-    std::free(block);
-    return nullptr;
-  }
-  for (int i = 0; i < n; ++i) {
-    std::memcpy(rows[i], src->rows[i], static_cast<size_t>(n) * sizeof(double));
-  }
-  trans->size = n;
-  trans->rows = rows;
-  if (src->name != nullptr && (trans->name = DupString(src->name)) == nullptr) return nullptr;
-  return trans;
-}
-
 bool CopyHmm(const HtkHmm* src, HTK_HMMS* dst) {
   HtkHmm* hmm = NewRecord(&dst->hmmList);
   if (hmm == nullptr) return false;
@@ -1267,14 +1221,14 @@ bool CopyHmm(const HtkHmm* src, HTK_HMMS* dst) {
       std::calloc(static_cast<size_t>(emitting > 0 ? emitting : 1), sizeof(HtkState*)));
   if (hmm->states == nullptr) return false;
   hmm->numStates = src->numStates;
-  if (src->name != nullptr && (hmm->name = DupString(src->name)) == nullptr) return false;
+  if (!CopyName(src->name, &hmm->name)) return false;
   for (int i = 0; i < emitting; ++i) {
     if (src->states[i] != nullptr && (hmm->states[i] = CopyState(src->states[i], dst)) == nullptr) {
       return false;
     }
   }
   if (src->transP != nullptr &&
-      (hmm->transP = CopyTrans(src->transP, &dst->transList)) == nullptr) {
+      (hmm->transP = CopyMatrix(src->transP, &dst->transList, false)) == nullptr) {
     return false;
   }
   return true;
