@@ -7,8 +7,10 @@ PACKAGES=(
   libboost-dev libspdlog-dev libfmt-dev libeigen3-dev libmp3lame-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   default-jdk-headless
-  python3 python3-numpy
+  python3 python3-numpy python3-matplotlib libopenblas0-pthread
   lame sox espeak-ng
+  flite festival festvox-kdlpc16k festvox-czech-dita festvox-czech-machac
+  festvox-suopuhe-mv festvox-suopuhe-lj festvox-itapc16k festvox-italp16k festvox-ca-ona-hts
 )
 
 missing=()
