@@ -56,7 +56,9 @@ TEST(ModelManagerTest, HeaderFailures) {
     ModelManager m(path.c_str());
     EXPECT_EQ(m.initialize(), c.expected) << c.bytes.size();
   }
-  ModelManager missing(dir.File("none.dat").c_str());
+  // The manager borrows the path: keep it alive.
+  const std::string none = dir.File("none.dat");
+  ModelManager missing(none.c_str());
   EXPECT_EQ(missing.initialize(), common::model::kContainerUnreadable);
   ModelManager null_path(nullptr);
   EXPECT_EQ(null_path.initialize(), 0u);
