@@ -72,7 +72,9 @@ LogOptions& GetLogOptions() {
       std::lock_guard<std::mutex> lock(PathMutex());
       path = OptionsPath();
     }
-    Configure(path, opts);
+    // Code that logs before any engine initialisation (tools linking the
+    // engine's parts) gets no log file: the log belongs to a deployment.
+    if (!path.empty()) Configure(path, opts);
     return opts;
   }();
   return *options;

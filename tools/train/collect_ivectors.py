@@ -1,0 +1,43 @@
+#!/usr/bin/python3
+"""Gathers the i-vectors that jor-export --ivectors wrote into one N x R
+matrix (.npy) and a speaker label file (one label a line, same order), the
+input of tools/backend/train_backend.py --set."""
+
+import argparse
+import csv
+import os
+import sys
+
+import numpy as np
+
+
+def main(argv=None):
+    ap = argparse.ArgumentParser(description=__doc__)
+    ap.add_argument("--manifest", required=True,
+                    help="corpus list with 'speaker' and 'recording' columns (tab separated)")
+    ap.add_argument("--export", required=True, help="jor-export output folder")
+    ap.add_argument("--out", required=True, help="N x R float32 .npy")
+    ap.add_argument("--labels", required=True, help="speaker labels, one a line")
+    a = ap.parse_args(argv)
+
+    vecs, labels, missing = [], [], 0
+    with open(a.manifest, newline="") as fh:
+        for row in csv.DictReader(fh, delimiter="\t"):
+            p = os.path.join(a.export, row["recording"] + ".ivector.npy")
+            if not os.path.exists(p):
+                missing += 1
+                continue
+            vecs.append(np.load(p))
+            labels.append(row["speaker"])
+    if not vecs:
+        raise SystemExit("collect_ivectors: no i-vectors found")
+    np.save(a.out, np.stack(vecs).astype(np.float32))
+    with open(a.labels, "w") as fh:
+        fh.write("".join(s + "\n" for s in labels))
+    print("collect_ivectors: %d i-vectors of %d speakers, %d recordings without one"
+          % (len(vecs), len(set(labels)), missing), file=sys.stderr)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
