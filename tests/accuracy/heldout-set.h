@@ -1,0 +1,125 @@
+// Held-out recordings stored with the trained test deployment, and the
+// same-voice / different-voice trial averages the accuracy tests check.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace jor_accuracy {
+
+struct Recording {
+  std::string speaker;
+  std::string id;
+  std::vector<short> pcm;
+};
+
+inline std::string DeploymentDir() {
+  return std::string(JOR_SOURCE_DIR) + "/tests/data/trained";
+}
+
+// 16-bit mono PCM WAV: walks the chunks, so headers with extra chunks read too.
+inline bool ReadWav(const std::string& path, std::vector<short>* pcm) {
+  std::ifstream in(path, std::ios::binary);
+  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  auto u32 = [&](size_t at) {
+    return static_cast<uint32_t>(static_cast<unsigned char>(bytes[at])) |
+           static_cast<uint32_t>(static_cast<unsigned char>(bytes[at + 1])) << 8 |
+           static_cast<uint32_t>(static_cast<unsigned char>(bytes[at + 2])) << 16 |
+           static_cast<uint32_t>(static_cast<unsigned char>(bytes[at + 3])) << 24;
+  };
+  if (bytes.size() < 12 || bytes.compare(0, 4, "RIFF") != 0 || bytes.compare(8, 4, "WAVE") != 0)
+    return false;
+  bool format_ok = false;
+  for (size_t at = 12; at + 8 <= bytes.size();) {
+    const std::string id = bytes.substr(at, 4);
+    const size_t size = u32(at + 4);
+    if (size > bytes.size() - at - 8) return false;
+    if (id == "fmt " && size >= 16) {
+      const unsigned char* f = reinterpret_cast<const unsigned char*>(bytes.data() + at + 8);
+      format_ok = f[0] == 1 && f[1] == 0 && f[2] == 1 && f[3] == 0 && f[14] == 16;
+    } else if (id == "data") {
+      if (!format_ok) return false;
+      pcm->resize(size / 2);
+      for (size_t i = 0; i < pcm->size(); ++i) {
+        const auto lo = static_cast<unsigned char>(bytes[at + 8 + 2 * i]);
+        const auto hi = static_cast<unsigned char>(bytes[at + 9 + 2 * i]);
+        (*pcm)[i] = static_cast<short>(static_cast<uint16_t>(lo | hi << 8));
+      }
+      return true;
+    }
+    at += 8 + size + (size & 1);
+  }
+  return false;
+}
+
+// heldout/heldout.tsv: speaker, recording, path (relative to heldout/), with a header.
+inline std::vector<Recording> ReadHeldout() {
+  const std::string dir = DeploymentDir() + "/heldout/";
+  std::ifstream list(dir + "heldout.tsv");
+  std::vector<Recording> out;
+  std::string line;
+  std::getline(list, line);
+  while (std::getline(list, line)) {
+    std::stringstream row(line);
+    Recording r;
+    std::string path;
+    if (!std::getline(row, r.speaker, '\t') || !std::getline(row, r.id, '\t') ||
+        !std::getline(row, path, '\t'))
+      continue;
+    if (ReadWav(dir + path, &r.pcm)) out.push_back(std::move(r));
+  }
+  return out;
+}
+
+struct TrialMeans {
+  double same = 0.0, different = 0.0;
+  int same_count = 0, different_count = 0;
+};
+
+// Every unordered pair of recordings, scored both ways round (the second
+// template's duration drives the engine's adjustment).
+inline TrialMeans ScoreAllPairs(const std::vector<Recording>& recs,
+                                const std::function<float(size_t, size_t)>& score) {
+  TrialMeans m;
+  for (size_t i = 0; i < recs.size(); ++i) {
+    for (size_t j = 0; j < recs.size(); ++j) {
+      if (i == j) continue;
+      const double s = score(i, j);
+      if (recs[i].speaker == recs[j].speaker) {
+        m.same += s;
+        ++m.same_count;
+      } else {
+        m.different += s;
+        ++m.different_count;
+      }
+    }
+  }
+  if (m.same_count) m.same /= m.same_count;
+  if (m.different_count) m.different /= m.different_count;
+  return m;
+}
+
+// Share of recordings whose best-scoring other recording is of the same voice.
+inline double NearestIsSameVoice(const std::vector<Recording>& recs,
+                                 const std::function<float(size_t, size_t)>& score) {
+  int hits = 0;
+  for (size_t i = 0; i < recs.size(); ++i) {
+    double best = -1.0;
+    size_t arg = i;
+    for (size_t j = 0; j < recs.size(); ++j) {
+      if (j == i) continue;
+      const double s = score(j, i);
+      if (s > best) best = s, arg = j;
+    }
+    hits += recs[arg].speaker == recs[i].speaker;
+  }
+  return recs.empty() ? 0.0 : static_cast<double>(hits) / recs.size();
+}
+
+}  // namespace jor_accuracy
