@@ -4,9 +4,9 @@
  *   enrol_verify DEPLOYMENT_DIR ENROL_A.wav ENROL_B.wav TEST.wav
  *
  * Recordings: 16-bit mono PCM WAV at the deployment's sampling frequency
- * (8 kHz by default). Speaker A is enrolled from the whole recording
- * (x-vector template), speaker B by streaming 20 ms chunks (i-vector
- * template); the test recording is scored against both with each kind. */
+ * (8 kHz by default). Each recording gives an x-vector template (whole
+ * recording) and an i-vector template (streamed in 20 ms chunks); the test
+ * recording is scored against A and B with each kind. */
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -81,33 +81,38 @@ int main(int argc, char** argv) {
   void* h = NULL;
   if ((r = RecCreate_(&h))) return fail("RecCreate", r, NULL);
   size_t bytes = (size_t)RecSize();
-  char *xa = malloc(bytes), *xt = malloc(bytes), *ib = malloc(bytes), *it = malloc(bytes);
+  /* Per recording: an x-vector template of the whole recording and an
+   * i-vector template of the same samples streamed in 20 ms chunks. */
+  char* xv[3];
+  char* iv[3];
+  const char* names[3] = {"A", "B", "test"};
   float d, v, snr;
-
-  if ((r = RecMakeX(h, pcm[0], &n[0], xa, &bytes, &d, &v, &snr))) return fail("enrol A", r, h);
-  printf("enrolled A from %s: %.2f s of speech, volume %.1f dB, snr %.1f dB\n", argv[2], d, v, snr);
-
-  for (int i = 1; i <= 2; ++i) {
+  for (int i = 0; i < 3; ++i) {
+    xv[i] = malloc(bytes);
+    iv[i] = malloc(bytes);
+    if ((r = RecMakeX(h, pcm[i], &n[i], xv[i], &bytes, &d, &v, &snr)))
+      return fail("RecMakeXvectorTemplate", r, h);
     if ((r = RecReset_(h))) return fail("RecReset", r, h);
     for (size_t at = 0; at < n[i]; at += 160) {
       size_t chunk = n[i] - at < 160 ? n[i] - at : 160;
       if ((r = RecPut(h, pcm[i] + at, &chunk))) return fail("RecPutPcm", r, h);
     }
-    if ((r = RecMakeI(h, i == 1 ? ib : it, &bytes, &d, &v, &snr)))
+    if ((r = RecMakeI(h, iv[i], &bytes, &d, &v, &snr)))
       return fail("RecMakeIvectorTemplate", r, h);
-    if (i == 1) printf("enrolled B from %s by streaming: %.2f s of speech\n", argv[3], d);
+    printf("%-4s %s: %.2f s of speech, volume %.1f dB, snr %.1f dB\n", names[i], argv[2 + i], d,
+           v, snr);
   }
-  if ((r = RecMakeX(h, pcm[2], &n[2], xt, &bytes, &d, &v, &snr))) return fail("test x-vector", r, h);
-
-  float s_xa, s_ib;
-  if ((r = RecCompare_(h, xa, &bytes, xt, &bytes, &s_xa))) return fail("RecCompare", r, h);
-  if ((r = RecCompare_(h, ib, &bytes, it, &bytes, &s_ib))) return fail("RecCompare", r, h);
-  printf("%s against A (x-vector): %.1f\n", argv[4], s_xa);
-  printf("%s against B (i-vector): %.1f\n", argv[4], s_ib);
+  printf("scores of the test recording (0 to 100):\n");
+  for (int i = 0; i < 2; ++i) {
+    float sx, si;
+    if ((r = RecCompare_(h, xv[i], &bytes, xv[2], &bytes, &sx))) return fail("RecCompare", r, h);
+    if ((r = RecCompare_(h, iv[i], &bytes, iv[2], &bytes, &si))) return fail("RecCompare", r, h);
+    printf("  against %s: x-vector %5.1f   i-vector %5.1f\n", names[i], sx, si);
+  }
+  for (int i = 0; i < 3; ++i) free(xv[i]), free(iv[i]);
 
   RecDelete_(&h);
   RecTerm();
   for (int i = 0; i < 3; ++i) free(pcm[i]);
-  free(xa), free(xt), free(ib), free(it);
   return 0;
 }
