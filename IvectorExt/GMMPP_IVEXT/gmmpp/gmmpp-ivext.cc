@@ -1,6 +1,7 @@
 #include "IvectorExt/GMMPP_IVEXT/gmmpp/gmmpp-ivext.h"
 
 #include <atomic>
+#include <memory>
 #include <mutex>
 #include <new>
 
@@ -149,6 +150,20 @@ int GmmppIvext::AccumulateFrames(GmmppCalculator& selection, GmmppCalculator& po
   return 0;
 }
 
+namespace {
+
+// Statistics sized by the loaded extractor; null when memory runs out.
+std::unique_ptr<UtteranceStats<float>> EmptyStats(const SharedModels& s) {
+  try {
+    return std::make_unique<UtteranceStats<float>>(s.extractor->FeatureDim(),
+                                                   s.extractor->NumGaussians());
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
+
+}  // namespace
+
 int GmmppIvext::ExtractIvector(std::vector<float>& out) {
   SharedModels& s = Models();
   if (!s.modelsReady || stats == nullptr) return kNotReady;
@@ -159,29 +174,20 @@ int GmmppIvext::ExtractIvectorFromFeatures(const std::vector<float>& features,
                                            std::vector<float>& out) {
   SharedModels& s = Models();
   if (!s.modelsReady) return kNotReady;
-  UtteranceStats<float>* fresh = nullptr;
-  try {
-    fresh = new UtteranceStats<float>(s.extractor->FeatureDim(), s.extractor->NumGaussians());
-  } catch (const std::bad_alloc&) {
-    return kGmmppNoMemory;
-  }
+  std::unique_ptr<UtteranceStats<float>> fresh = EmptyStats(s);
+  if (!fresh) return kGmmppNoMemory;
   int rc = AccumulateFrames(*s.selectionGmm, *s.posteriorGmm, s.featureDim, features, *fresh);
   if (rc == 0) rc = s.extractor->Extract(*fresh, out);
-  delete fresh;
   return rc;
 }
 
 int GmmppIvext::ResetStats() {
   SharedModels& s = Models();
   if (!s.modelsReady) return kNotReady;
-  UtteranceStats<float>* fresh = nullptr;
-  try {
-    fresh = new UtteranceStats<float>(s.extractor->FeatureDim(), s.extractor->NumGaussians());
-  } catch (const std::bad_alloc&) {
-    return kGmmppNoMemory;
-  }
+  std::unique_ptr<UtteranceStats<float>> fresh = EmptyStats(s);
+  if (!fresh) return kGmmppNoMemory;
   delete stats;
-  stats = fresh;
+  stats = fresh.release();
   return 0;
 }
 
