@@ -63,15 +63,7 @@ TEST(EngineAccuracy, SameVoiceScoresHigherOnBothPaths) {
       EXPECT_EQ(Ravel_GetScore(h, templates[i], templates[j], &s), 0);
       return s;
     };
-    const jor_accuracy::TrialMeans m = jor_accuracy::ScoreAllPairs(recs, score);
-    const double nearest = jor_accuracy::NearestIsSameVoice(recs, score);
-    std::printf(
-        "engine %-17s same voice %6.2f (%d trials)  different voices %6.2f (%d trials)"
-        "  nearest is same voice %.0f%%\n",
-        name, m.same, m.same_count, m.different, m.different_count, 100.0 * nearest);
-    EXPECT_GT(m.same_count, 0);
-    EXPECT_GT(m.same, m.different + 15.0);
-    EXPECT_GE(nearest, 0.75);
+    jor_accuracy::CheckSeparation("engine", name, recs, score);
   }
   EXPECT_EQ(Ravel_Delete(&h), 0);
   EXPECT_EQ(Ravel_Terminate(), 0);

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 namespace jor_accuracy {
 
 struct Recording {
@@ -120,6 +122,21 @@ inline double NearestIsSameVoice(const std::vector<Recording>& recs,
     hits += recs[arg].speaker == recs[i].speaker;
   }
   return recs.empty() ? 0.0 : static_cast<double>(hits) / recs.size();
+}
+
+// Prints the trial averages of one path and checks that same-voice pairs
+// score clearly higher and that most recordings find their own voice first.
+inline void CheckSeparation(const char* face, const char* name, const std::vector<Recording>& recs,
+                            const std::function<float(size_t, size_t)>& score) {
+  const TrialMeans m = ScoreAllPairs(recs, score);
+  const double nearest = NearestIsSameVoice(recs, score);
+  std::printf(
+      "%s %-17s same voice %6.2f (%d trials)  different voices %6.2f (%d trials)"
+      "  nearest is same voice %.0f%%\n",
+      face, name, m.same, m.same_count, m.different, m.different_count, 100.0 * nearest);
+  EXPECT_GT(m.same_count, 0);
+  EXPECT_GT(m.same, m.different + 15.0);
+  EXPECT_GE(nearest, 0.75);
 }
 
 }  // namespace jor_accuracy

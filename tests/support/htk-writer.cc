@@ -206,10 +206,13 @@ double FullGconst(const std::vector<double>& upper, int n) {
   return n * std::log(2.0 * std::numbers::pi) - logDet;
 }
 
-HtkGmm RandomDiagonalGmm(int numGaussians, int dim, unsigned seed, bool withGconst) {
-  std::mt19937 rng(seed);
+namespace {
+
+// Weights, means, then the covariance part that `fill` draws, Gaussian after
+// Gaussian from one generator; weights normalised at the end.
+template <typename Fill>
+HtkGmm RandomGmm(int numGaussians, int dim, std::mt19937& rng, bool withGconst, Fill fill) {
   std::uniform_real_distribution<double> meanDist(-2.0, 2.0);
-  std::uniform_real_distribution<double> varDist(0.3, 2.0);
   std::uniform_real_distribution<double> weightDist(0.2, 1.0);
   HtkGmm gmm;
   gmm.vecSize = dim;
@@ -219,48 +222,45 @@ HtkGmm RandomDiagonalGmm(int numGaussians, int dim, unsigned seed, bool withGcon
     g.weight = weightDist(rng);
     total += g.weight;
     for (int i = 0; i < dim; ++i) g.mean.push_back(Float(meanDist(rng)));
-    for (int i = 0; i < dim; ++i) g.variance.push_back(Float(varDist(rng)));
+    fill(&g);
     g.hasGconst = withGconst;
-    g.gconst = Float(DiagonalGconst(g.variance));
     gmm.gaussians.push_back(g);
   }
   for (HtkGaussian& g : gmm.gaussians) g.weight = Float(g.weight / total);
   return gmm;
 }
 
+}  // namespace
+
+HtkGmm RandomDiagonalGmm(int numGaussians, int dim, unsigned seed, bool withGconst) {
+  std::mt19937 rng(seed);
+  std::uniform_real_distribution<double> varDist(0.3, 2.0);
+  return RandomGmm(numGaussians, dim, rng, withGconst, [&](HtkGaussian* g) {
+    for (int i = 0; i < dim; ++i) g->variance.push_back(Float(varDist(rng)));
+    g->gconst = Float(DiagonalGconst(g->variance));
+  });
+}
+
 HtkGmm RandomFullGmm(int numGaussians, int dim, unsigned seed, bool withGconst) {
   std::mt19937 rng(seed);
-  std::uniform_real_distribution<double> meanDist(-2.0, 2.0);
   std::uniform_real_distribution<double> offDist(-0.3, 0.3);
   std::uniform_real_distribution<double> diagDist(0.5, 2.0);
-  std::uniform_real_distribution<double> weightDist(0.2, 1.0);
-  HtkGmm gmm;
-  gmm.vecSize = dim;
-  double total = 0.0;
-  for (int m = 0; m < numGaussians; ++m) {
-    HtkGaussian g;
-    g.weight = weightDist(rng);
-    total += g.weight;
-    for (int i = 0; i < dim; ++i) g.mean.push_back(Float(meanDist(rng)));
+  return RandomGmm(numGaussians, dim, rng, withGconst, [&](HtkGaussian* g) {
     // A = B Bᵀ / dim + D: symmetric positive definite.
     std::vector<double> b(static_cast<size_t>(dim) * dim);
     for (double& v : b) v = offDist(rng);
     for (int r = 0; r < dim; ++r) {
       for (int c = r; c < dim; ++c) {
-        double s = 0.0;
+        double sum = 0.0;
         for (int k = 0; k < dim; ++k)
-          s += b[static_cast<size_t>(r) * dim + k] * b[static_cast<size_t>(c) * dim + k];
-        s /= dim;
-        if (r == c) s += diagDist(rng);
-        g.invCovarUpper.push_back(Float(s));
+          sum += b[static_cast<size_t>(r) * dim + k] * b[static_cast<size_t>(c) * dim + k];
+        sum /= dim;
+        if (r == c) sum += diagDist(rng);
+        g->invCovarUpper.push_back(Float(sum));
       }
     }
-    g.hasGconst = withGconst;
-    g.gconst = Float(FullGconst(g.invCovarUpper, dim));
-    gmm.gaussians.push_back(g);
-  }
-  for (HtkGaussian& g : gmm.gaussians) g.weight = Float(g.weight / total);
-  return gmm;
+    g->gconst = Float(FullGconst(g->invCovarUpper, dim));
+  });
 }
 
 }  // namespace jor_test

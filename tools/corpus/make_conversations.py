@@ -8,7 +8,6 @@ keeps one channel for the whole conversation.
 """
 import argparse
 import json
-import multiprocessing
 import os
 import shutil
 import sys
@@ -20,7 +19,7 @@ import channel  # noqa: E402
 import make_corpus  # noqa: E402
 import texts  # noqa: E402
 import voices  # noqa: E402
-from progress import Progress  # noqa: E402
+from progress import run_jobs  # noqa: E402
 
 RATE = channel.RATE
 
@@ -171,17 +170,7 @@ def main(argv=None):
     opts = {k: v for k, v in vars(args).items() if k not in ("corpus", "out")}
     opts.update(out=out, espeak_path=vj["espeak_path"])
     jobs = [(i, pool, opts) for i in range(args.count)]
-    bar = Progress(len(jobs), "conversations", quiet=args.quiet)
-    rows = []
-    if args.jobs > 1:
-        with multiprocessing.Pool(args.jobs) as p:
-            for row in p.imap(_make_conversation, jobs, chunksize=1):
-                rows.append(row)
-                bar.update()
-    else:
-        for job in jobs:
-            rows.append(_make_conversation(job))
-            bar.update()
+    rows = run_jobs(_make_conversation, jobs, args.jobs, "conversations", quiet=args.quiet)
     shutil.rmtree(os.path.join(out, "tmp"), ignore_errors=True)
     make_corpus.write_tsv(os.path.join(out, "conversations.tsv"),
                           ["conversation", "path", "rttm", "seconds", "speakers", "turns",

@@ -6,7 +6,6 @@ test.tsv (same columns as the manifest), speakers.tsv and voices.json.
 """
 import argparse
 import json
-import multiprocessing
 import os
 import random
 import shutil
@@ -19,7 +18,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import channel  # noqa: E402
 import texts  # noqa: E402
 import voices  # noqa: E402
-from progress import Progress  # noqa: E402
+from progress import run_jobs  # noqa: E402
 
 MANIFEST_COLUMNS = ["speaker", "recording", "path", "seconds", "condition", "family", "channel"]
 
@@ -168,17 +167,7 @@ def main(argv=None):
     opts.update(out=out, espeak_path=espeak_path)
     jobs = [(s.to_json(), f"{s.speaker}-{i:03d}", i, opts)
             for s in speakers for i in range(args.recordings)]
-    bar = Progress(len(jobs), "corpus", quiet=args.quiet)
-    rows = []
-    if args.jobs > 1:
-        with multiprocessing.Pool(args.jobs) as pool:
-            for row in pool.imap(_make_recording, jobs, chunksize=1):
-                rows.append(row)
-                bar.update()
-    else:
-        for job in jobs:
-            rows.append(_make_recording(job))
-            bar.update()
+    rows = run_jobs(_make_recording, jobs, args.jobs, "corpus", quiet=args.quiet)
     shutil.rmtree(os.path.join(out, "tmp"), ignore_errors=True)
 
     heldout = {f for f in args.heldout_families.split(",") if f}

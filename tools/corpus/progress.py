@@ -1,4 +1,5 @@
 """A plain progress bar on stderr (one line per 5 % when stderr is not a terminal)."""
+import multiprocessing
 import sys
 import time
 
@@ -33,3 +34,19 @@ class Progress:
                 self.last_step = step
                 self.stream.write(line + "\n")
         self.stream.flush()
+
+
+def run_jobs(func, jobs, workers, label, quiet=False):
+    """func over jobs, in order, on `workers` processes, with a progress bar."""
+    bar = Progress(len(jobs), label, quiet=quiet)
+    rows = []
+    if workers > 1:
+        with multiprocessing.Pool(workers) as pool:
+            for row in pool.imap(func, jobs, chunksize=1):
+                rows.append(row)
+                bar.update()
+    else:
+        for job in jobs:
+            rows.append(func(job))
+            bar.update()
+    return rows

@@ -1,6 +1,7 @@
 """Tiny deterministic test audio: voiced bursts (harmonic tones whose pitch
 and spectral envelope depend on a 'voice') separated by quiet noise."""
 
+import os
 import struct
 
 import numpy as np
@@ -34,3 +35,11 @@ def write_wav(path, samples, rate=8000):
         fh.write(b"RIFF" + struct.pack("<I", 36 + len(data)) + b"WAVE")
         fh.write(b"fmt " + struct.pack("<IHHIIHH", 16, 1, 1, rate, rate * 2, 2, 16))
         fh.write(b"data" + struct.pack("<I", len(data)) + data)
+
+
+def work_in(testcase, directory):
+    """Makes `directory` the working directory until `testcase` ends: the
+    engine opens its log file in the working directory."""
+    cwd = os.getcwd()
+    os.chdir(directory)
+    testcase.addCleanup(os.chdir, cwd)

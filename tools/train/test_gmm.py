@@ -162,10 +162,7 @@ class EngineLoadsGmmTest(unittest.TestCase):
     def test_engine_statistics_of_trained_gmms(self):
         exe = os.environ["JOR_EXPORT"]
         with tempfile.TemporaryDirectory() as d:
-            # The engine opens its log file in the working directory.
-            cwd = os.getcwd()
-            os.chdir(d)
-            self.addCleanup(os.chdir, cwd)
+            synth_audio.work_in(self, d)
             wavs = []
             for v in range(3):
                 p = os.path.join(d, "v%d.wav" % v)

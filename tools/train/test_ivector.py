@@ -152,10 +152,7 @@ class EngineIvectorTest(unittest.TestCase):
     def test_python_extraction_equals_engine(self):
         exe = os.environ["JOR_EXPORT"]
         with tempfile.TemporaryDirectory() as d:
-            # The engine opens its log file in the working directory.
-            cwd = os.getcwd()
-            os.chdir(d)
-            self.addCleanup(os.chdir, cwd)
+            synth_audio.work_in(self, d)
             wavs = []
             for v in range(4):
                 for k in range(2):
