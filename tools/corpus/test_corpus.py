@@ -121,6 +121,23 @@ class CorpusTest(unittest.TestCase):
                 digests[s.speaker] = hashlib.sha256(fh.read()).hexdigest()
         self.assertEqual(len(set(digests.values())), len(digests), digests)
 
+    def test_builtin_variants_are_distinct_speakers(self):
+        """Every kept built-in variant is one token in the lists and a voice of its own:
+        duplicates of the default voice and of each other are left out."""
+        rng = random.Random(5)
+        builtin = voices.build_speakers(rng, -1, 0, False, False, 0.5)
+        self.assertGreater(len(builtin), 50)
+        data = os.path.join(self.tmp.name, "builtin")
+        voices.make_espeak_data(data, builtin)
+        digests = {}
+        for s in builtin:  # "default" is the plain voice itself
+            self.assertEqual(s.speaker.split(), [s.speaker])
+            out = os.path.join(self.tmp.name, "probe.wav")
+            voices.synthesize(s, "Seven yellow apples.", out, data)
+            with open(out, "rb") as fh:
+                digests.setdefault(hashlib.sha256(fh.read()).hexdigest(), []).append(s.speaker)
+        self.assertEqual([v for v in digests.values() if len(v) > 1], [])
+
     def test_voice_file_limit(self):
         rng = random.Random(3)
         many = voices.build_speakers(rng, -1, 300, False, False, 0.0)

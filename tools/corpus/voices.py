@@ -17,9 +17,10 @@ ESPEAK_SYSTEM_DATA = "/usr/lib/x86_64-linux-gnu/espeak-ng-data"
 ESPEAK_MAX_VOICE_FILES = 349
 ESPEAK_DEFAULT_RATE = 175
 
-# Built-in variants left out: duplicates of the default voice (Mr, fast, serious), copies of
-# klatt (klatt6, caleb), and unvoiced ones that carry no speaker timbre.
-_ESPEAK_SKIP = {"Mr", "fast", "serious", "klatt6", "caleb", "whisper", "whisperf"}
+# Built-in variants left out: duplicates of the default voice (the file "Mr serious", and
+# "Mr", "serious" in other releases, fast), copies of klatt (klatt6, caleb), and unvoiced ones
+# that carry no speaker timbre.
+_ESPEAK_SKIP = {"Mr serious", "Mr", "fast", "serious", "klatt6", "caleb", "whisper", "whisperf"}
 
 # flite kal16 is kal; awb_time only says times of day.
 FLITE_VOICES = ["kal", "awb", "rms", "slt"]
@@ -49,7 +50,9 @@ class Speaker:
 def espeak_builtin_variants():
     vdir = os.path.join(ESPEAK_SYSTEM_DATA, "voices", "!v")
     names = sorted(os.listdir(vdir)) if os.path.isdir(vdir) else []
-    return [n for n in names if n not in _ESPEAK_SKIP]
+    # Speaker names go into whitespace-separated lists, and espeak-ng's "+variant" cannot
+    # name a file with a blank either.
+    return [n for n in names if n not in _ESPEAK_SKIP and not any(c.isspace() for c in n)]
 
 
 def installed_flite_voices():
