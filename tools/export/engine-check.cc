@@ -1,7 +1,7 @@
-// jor-export-engine-check: the features and raw i-vectors of WAV files taken
-// through the engine's public exports (Ravel_GetFeature, Ravel_GetIvector
-// without transform), written like jor-export's, so that tests can hold
-// jor-export to the engine.
+// jor-export-engine-check: the features, raw i-vectors and raw x-vectors of
+// WAV files taken through the engine's public exports (Ravel_GetFeature,
+// Ravel_GetIvector and Ravel_GetXvector without transform), written like
+// jor-export's, so that tests can hold jor-export to the engine.
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -12,6 +12,19 @@
 #include "engine/ravel-exports.h"
 #include "tools/export/npy-writer.h"
 #include "tools/export/wav-file.h"
+
+namespace {
+
+// The values after the 256-byte template header.
+bool WritePayload(const std::vector<char>& templ, const std::string& path) {
+  if (templ.size() < 256) return false;
+  const size_t n = (templ.size() - 256) / 4;
+  std::vector<float> values(n);
+  for (size_t k = 0; k < n; ++k) std::memcpy(&values[k], templ.data() + 256 + 4 * k, 4);
+  return jor_export::WriteNpy(path, {n}, values.data(), n);
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   // Ravel_GetFeature does not say its row width; the caller does.
@@ -24,8 +37,9 @@ int main(int argc, char** argv) {
   if (argc < 4 || std::string(argv[1]) == "--help") {
     std::fputs(
         "Usage: jor-export-engine-check [--dim F (40)] DEPLOYMENT_DIR OUT_DIR WAV...\n"
-        "Writes OUT_DIR/ID.feats.npy (Ravel_GetFeature) and OUT_DIR/ID.ivector.npy\n"
-        "(the payload of Ravel_GetIvector's untransformed template) per WAV file.\n",
+        "Writes OUT_DIR/ID.feats.npy (Ravel_GetFeature), OUT_DIR/ID.ivector.npy and\n"
+        "OUT_DIR/ID.xvector.npy (the payloads of Ravel_GetIvector's and\n"
+        "Ravel_GetXvector's untransformed templates) per WAV file.\n",
         argc < 4 ? stderr : stdout);
     return argc < 4 ? 2 : 0;
   }
@@ -59,16 +73,13 @@ int main(int argc, char** argv) {
     }
     jor_export::WriteNpy(out + "/" + id + ".feats.npy", {feats.size() / dim, dim}, feats.data(),
                          feats.size());
-    std::vector<char> templ;
-    if (Ravel_GetIvector(handle, feats, duration, volume, snr, &templ, false) != 0 ||
-        templ.size() < 256) {
+    std::vector<char> ivector, xvector;
+    if (Ravel_GetIvector(handle, feats, duration, volume, snr, &ivector, false) != 0 ||
+        Ravel_GetXvector(handle, feats, duration, volume, snr, &xvector, false) != 0 ||
+        !WritePayload(ivector, out + "/" + id + ".ivector.npy") ||
+        !WritePayload(xvector, out + "/" + id + ".xvector.npy")) {
       ++failed;
-      continue;
     }
-    const size_t n = (templ.size() - 256) / 4;
-    std::vector<float> iv(n);
-    for (size_t k = 0; k < n; ++k) std::memcpy(&iv[k], templ.data() + 256 + 4 * k, 4);
-    jor_export::WriteNpy(out + "/" + id + ".ivector.npy", {n}, iv.data(), n);
   }
   Ravel_Delete(&handle);
   Ravel_Terminate();

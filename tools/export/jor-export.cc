@@ -1,5 +1,5 @@
 // jor-export: the engine's own voiced feature matrices, Baum-Welch statistics
-// and i-vectors of 16-bit mono WAV recordings, written as .npy files so that
+// i-vectors and raw x-vectors of 16-bit mono WAV recordings, written as .npy files so that
 // the trainers see exactly what the engine computes.
 #include <cstdio>
 #include <cstdlib>
@@ -17,6 +17,7 @@
 #include "IvectorExt/featext/mfcc-options.h"
 #include "IvectorExt/ivext/iv-extractor.h"
 #include "IvectorExt/ivext/utterance-stats.h"
+#include "brindle/xvext.h"
 #include "common/model/model_manager.h"
 #include "tools/export/npy-writer.h"
 #include "tools/export/wav-file.h"
@@ -34,6 +35,7 @@ const char kUsage[] =
     "  ID.zeroth.npy   float32 (C,):   zeroth-order statistics      (with GMMs)\n"
     "  ID.first.npy    float32 (C, F): uncentred first-order sums   (with GMMs)\n"
     "  ID.ivector.npy  float32 (R,):   the engine's i-vector        (with --ivectors)\n"
+    "  ID.xvector.npy  float32 (D,):   the network's x-vector       (with --xvectors)\n"
     "and index.tsv (id, path, samples, frames, status).\n"
     "\n"
     "Options:\n"
@@ -45,6 +47,9 @@ const char kUsage[] =
     "  --posterior-gmm FILE    HTK posterior GMM (default: the selection GMM file)\n"
     "  --extractor FILE        i-vector extractor section (instead of --models)\n"
     "  --ivectors              also write the engine's i-vectors\n"
+    "  --xvectors              also write the raw x-vectors (as the engine feeds the\n"
+    "                          verifier, before normalisation)\n"
+    "  --xvector-model FILE    the x-vector network (default: DIR/xe5.pb of --deployment)\n"
     "  --gselect N             Gaussians selected per frame (default 20)\n"
     "  --min-posterior P       posterior floor of the posterior GMM (default 0.025)\n"
     "  --no-features           do not write ID.feats.npy\n"
@@ -71,7 +76,9 @@ struct Options {
   std::string posteriorGmm;
   std::string extractor;
   std::string manifest;
+  std::string xvectorModel;
   bool ivectors = false;
+  bool xvectors = false;
   bool features = true;
   bool quiet = false;
   int gselect = 20;
@@ -174,6 +181,7 @@ bool ParseArgs(int argc, char** argv, Options* o, int* exitCode) {
       if (!value(&v)) return false;
       o->mfccOptions = v + "/mfcc-options.json";
       o->models = v + "/ulxmodel.dat";
+      if (o->xvectorModel.empty()) o->xvectorModel = v + "/xe5.pb";
     } else if (a == "--models") {
       if (!value(&o->models)) return false;
     } else if (a == "--selection-gmm") {
@@ -186,6 +194,10 @@ bool ParseArgs(int argc, char** argv, Options* o, int* exitCode) {
       if (!value(&o->manifest)) return false;
     } else if (a == "--ivectors") {
       o->ivectors = true;
+    } else if (a == "--xvectors") {
+      o->xvectors = true;
+    } else if (a == "--xvector-model") {
+      if (!value(&o->xvectorModel)) return false;
     } else if (a == "--no-features") {
       o->features = false;
     } else if (a == "--quiet") {
@@ -220,7 +232,9 @@ struct Models {
   gmmpp_ivext::GmmppCalculator selection;
   gmmpp_ivext::GmmppCalculator posterior;
   ivext::IvExtractor extractor;
+  XVECTOR::C_XVEXT xvectorNet;
   bool haveGmms = false;
+  bool haveXvectorNet = false;
   bool haveExtractor = false;
 };
 
@@ -309,7 +323,36 @@ bool LoadModels(const Options& o, Models* m) {
     }
     m->haveExtractor = true;
   }
+  if (o.xvectors) {
+    if (o.xvectorModel.empty()) {
+      std::fprintf(stderr, "jor-export: --xvectors needs --xvector-model or --deployment\n");
+      return false;
+    }
+    const int rc = m->xvectorNet.Init(o.xvectorModel, 0);
+    if (rc != 0) {
+      std::fprintf(stderr, "jor-export: x-vector network %s rejected (0x%08x)\n",
+                   o.xvectorModel.c_str(), static_cast<unsigned>(rc));
+      return false;
+    }
+    m->haveXvectorNet = true;
+  }
   return true;
+}
+
+// The raw x-vector of the voiced rows, as the engine computes it for a template.
+std::string ExportXvector(Models& m, const std::vector<float>& feats, const std::string& base) {
+  if (feats.empty()) return "no voiced frames: no x-vector";
+  std::vector<float> xvector;
+  const int rc = m.xvectorNet.GetXvector(feats, xvector);
+  if (rc != 0) {
+    char buf[64];
+    std::snprintf(buf, sizeof(buf), "x-vector failed (0x%08x)", static_cast<unsigned>(rc));
+    return buf;
+  }
+  if (!jor_export::WriteNpy(base + ".xvector.npy", {xvector.size()}, xvector.data(),
+                            xvector.size()))
+    return "cannot write " + base + ".xvector.npy";
+  return "ok";
 }
 
 // Exports one recording; returns "ok" or the reason it failed.
@@ -345,6 +388,10 @@ std::string ExportOne(const Options& o, const jor_feat::MfccOptions& mfcc, Model
   if (o.features && !jor_export::WriteNpy(base + ".feats.npy", {frames, static_cast<size_t>(dim)},
                                           feats.data(), feats.size()))
     return "cannot write " + base + ".feats.npy";
+  if (m.haveXvectorNet) {
+    const std::string status = ExportXvector(m, feats, base);
+    if (status != "ok") return status;
+  }
   if (!m.haveGmms) return "ok";
   const int c = m.posterior.NumGaussians();
   UtteranceStats<float> stats(dim, c);

@@ -64,6 +64,14 @@ class ExportTest(unittest.TestCase):
         r = self.run_export("--mfcc-options", MFCC_OPTIONS, "--selection-gmm", bad, bad)
         self.assertEqual(r.returncode, 2)
         self.assertIn("rejected by the engine", r.stderr)
+        # x-vectors need a network that Brindle accepts.
+        r = self.run_export("--mfcc-options", MFCC_OPTIONS, "--xvectors", bad)
+        self.assertEqual(r.returncode, 2)
+        self.assertIn("--xvector-model", r.stderr)
+        r = self.run_export("--mfcc-options", MFCC_OPTIONS, "--xvectors", "--xvector-model", bad,
+                            bad)
+        self.assertEqual(r.returncode, 2)
+        self.assertIn("x-vector network", r.stderr)
 
     def test_npy_files_and_bad_wavs(self):
         good = os.path.join(self.dir, "good.wav")
@@ -139,7 +147,7 @@ class ExportTest(unittest.TestCase):
         os.mkdir(ref)
         subprocess.run([os.environ["JOR_EXPORT_ENGINE_CHECK"], DEPLOYMENT, ref] + wavs,
                        check=True, capture_output=True)
-        r = self.run_export("--deployment", DEPLOYMENT, "--ivectors", *wavs)
+        r = self.run_export("--deployment", DEPLOYMENT, "--ivectors", "--xvectors", *wavs)
         self.assertEqual(r.returncode, 0, r.stderr)
         for v in range(2):
             mine = np.load(os.path.join(self.out, "e%d.feats.npy" % v))
@@ -147,6 +155,9 @@ class ExportTest(unittest.TestCase):
             np.testing.assert_array_equal(mine, theirs)
             iv = np.load(os.path.join(self.out, "e%d.ivector.npy" % v))
             np.testing.assert_array_equal(iv, np.load(os.path.join(ref, "e%d.ivector.npy" % v)))
+            xv = np.load(os.path.join(self.out, "e%d.xvector.npy" % v))
+            self.assertEqual(xv.shape, (512,))
+            np.testing.assert_array_equal(xv, np.load(os.path.join(ref, "e%d.xvector.npy" % v)))
             z = np.load(os.path.join(self.out, "e%d.zeroth.npy" % v))
             self.assertAlmostEqual(float(z.sum()), mine.shape[0], places=2)
 

@@ -1,7 +1,8 @@
 #!/usr/bin/python3
-"""Gathers the i-vectors that jor-export --ivectors wrote into one N x R
-matrix (.npy) and a speaker label file (one label a line, same order), the
-input of tools/backend/train_backend.py --set."""
+"""Gathers the i-vectors that jor-export --ivectors wrote (or, with --kind
+xvector, the x-vectors of --xvectors) into one N x R matrix (.npy) and a
+speaker label file (one label a line, same order), the input of
+tools/backend/train_backend.py --set."""
 
 import argparse
 import csv
@@ -18,24 +19,25 @@ def main(argv=None):
     ap.add_argument("--export", required=True, help="jor-export output folder")
     ap.add_argument("--out", required=True, help="N x R float32 .npy")
     ap.add_argument("--labels", required=True, help="speaker labels, one a line")
+    ap.add_argument("--kind", choices=["ivector", "xvector"], default="ivector")
     a = ap.parse_args(argv)
 
     vecs, labels, missing = [], [], 0
     with open(a.manifest, newline="") as fh:
         for row in csv.DictReader(fh, delimiter="\t"):
-            p = os.path.join(a.export, row["recording"] + ".ivector.npy")
+            p = os.path.join(a.export, row["recording"] + "." + a.kind + ".npy")
             if not os.path.exists(p):
                 missing += 1
                 continue
             vecs.append(np.load(p))
             labels.append(row["speaker"])
     if not vecs:
-        raise SystemExit("collect_ivectors: no i-vectors found")
+        raise SystemExit("collect_ivectors: no %ss found" % a.kind)
     np.save(a.out, np.stack(vecs).astype(np.float32))
     with open(a.labels, "w") as fh:
         fh.write("".join(s + "\n" for s in labels))
-    print("collect_ivectors: %d i-vectors of %d speakers, %d recordings without one"
-          % (len(vecs), len(set(labels)), missing), file=sys.stderr)
+    print("collect_ivectors: %d %ss of %d speakers, %d recordings without one"
+          % (len(vecs), a.kind, len(set(labels)), missing), file=sys.stderr)
     return 0
 
 
