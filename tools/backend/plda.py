@@ -218,3 +218,77 @@ def splda_transform(params, x):
     b32 = np.sqrt(-b.astype(np.float32).astype(np.float64))
     lin = params["linear"].astype(np.float32).astype(np.float64)
     return np.concatenate([(cross.T @ x) * a32, (self_.T @ x) * b32, [lin @ x]]).astype(np.float32)
+
+
+def fit_calibration(target_scores, nontarget_scores, prior=0.5, iterations=100):
+    """Affine map s -> alpha s + beta that turns raw scores into log-likelihood
+    ratios: minimises the prior-weighted logistic loss (each class carries its
+    prior's share of the weight whatever its trial count), by Newton steps with
+    backtracking. Returns (alpha, beta)."""
+    t = np.asarray(target_scores, dtype=np.float64)
+    n = np.asarray(nontarget_scores, dtype=np.float64)
+    if len(t) == 0 or len(n) == 0:
+        raise ValueError("calibration needs target and non-target scores")
+    s = np.concatenate([t, n])
+    y = np.concatenate([np.ones(len(t)), np.zeros(len(n))])
+    w = np.concatenate([np.full(len(t), prior / len(t)), np.full(len(n), (1 - prior) / len(n))])
+    offset = np.log(prior / (1 - prior))
+    # Centred and scaled scores keep the Newton system well conditioned.
+    centre, spread = s.mean(), max(s.std(), 1e-12)
+    u = (s - centre) / spread
+
+    def loss(p):
+        z = p[0] * u + p[1] + offset
+        return float(w @ (np.logaddexp(0.0, z) - y * z))
+
+    p = np.zeros(2)
+    current = loss(p)
+    for _ in range(iterations):
+        z = p[0] * u + p[1] + offset
+        post = 0.5 * (1.0 + np.tanh(0.5 * z))
+        g = np.array([w @ ((post - y) * u), w @ (post - y)])
+        h = w * post * (1 - post)
+        hess = np.array([[h @ (u * u), h @ u], [h @ u, h.sum()]]) + 1e-12 * np.eye(2)
+        step = np.linalg.solve(hess, g)
+        size = 1.0
+        while size > 1e-6:
+            trial = p - size * step
+            value = loss(trial)
+            if value <= current:
+                break
+            size *= 0.5
+        if size <= 1e-6:
+            break
+        p, previous, current = trial, current, value
+        if previous - current < 1e-12:
+            break
+    alpha = p[0] / spread
+    return float(alpha), float(p[1] - alpha * centre)
+
+
+def calibrate_splda(params, alpha, beta):
+    """SPLDA parameters whose score is alpha * score + beta: the score is linear in
+    a, b, c and k, so the map folds into them (alpha > 0 keeps the signs the
+    engine's clamps expect)."""
+    if not alpha > 0 or not np.isfinite(alpha) or not np.isfinite(beta):
+        raise ValueError("calibration slope must be positive and finite")
+    out = dict(params)
+    out["cross_eigen"] = params["cross_eigen"] * alpha
+    out["self_eigen"] = params["self_eigen"] * alpha
+    out["linear"] = params["linear"] * alpha
+    out["constant"] = float(params["constant"] * alpha + beta)
+    return out
+
+
+def splda_pair_scores(params, x, pairs):
+    """Engine scores of many (i, j) pairs of rows of x, from the transformed
+    templates (same sum as splda_score, in double)."""
+    a = np.sqrt(2.0 * np.maximum(params["cross_eigen"], 0.0))
+    b = np.sqrt(-np.minimum(params["self_eigen"], 0.0))
+    u = (x @ params["cross"]) * a
+    v = (x @ params["self"]) * b
+    lin = x @ params["linear"]
+    sq = np.sum(v * v, axis=1)
+    i, j = pairs[:, 0], pairs[:, 1]
+    return (params["constant"] + lin[i] + lin[j] + np.einsum("nd,nd->n", u[i], u[j])
+            - sq[i] - sq[j])

@@ -126,6 +126,41 @@ class PldaTest(unittest.TestCase):
                 self.assertAlmostEqual(plda.splda_score(params, x, y), want,
                                        delta=1e-9 * max(1.0, abs(want)))
 
+    def test_pair_scores_and_calibration_fold(self):
+        """Batch pair scores and the folded affine map, against the direct LLR."""
+        rng = np.random.default_rng(11)
+        d = 5
+        model = plda.TwoCovariancePlda(rng.normal(size=d), random_spd(rng, d, 2.0),
+                                       random_spd(rng, d, 0.5))
+        params = plda.derive_splda(model)
+        x = rng.normal(size=(6, d)) * 2
+        pairs = np.array([[0, 1], [2, 2], [5, 3], [4, 0]])
+        want = np.array([direct_llr(model, x[i], x[j]) for i, j in pairs])
+        np.testing.assert_allclose(plda.splda_pair_scores(params, x, pairs), want, rtol=1e-9,
+                                   atol=1e-9)
+        folded = plda.calibrate_splda(params, 0.25, -3.0)
+        for (i, j), llr in zip(pairs, want):
+            self.assertAlmostEqual(plda.splda_score(folded, x[i], x[j]), 0.25 * llr - 3.0,
+                                   delta=1e-9 * max(1.0, abs(llr)))
+        for alpha in (0.0, -1.0, float("nan")):
+            with self.assertRaises(ValueError):
+                plda.calibrate_splda(params, alpha, 0.0)
+
+    def test_calibration_recovers_gaussian_llr(self):
+        """Scores N(m1, s^2) for targets and N(m0, s^2) for non-targets have the
+        log-likelihood ratio ((m1 - m0) x - (m1^2 - m0^2) / 2) / s^2."""
+        rng = np.random.default_rng(2)
+        for m1, m0, sd in ((20.0, -30.0, 15.0), (5.0, 1.0, 2.0)):
+            t = rng.normal(m1, sd, 40000)
+            n = rng.normal(m0, sd, 200000)  # unequal counts: each class still weighs half
+            alpha, beta = plda.fit_calibration(t, n)
+            self.assertAlmostEqual(alpha, (m1 - m0) / sd ** 2, delta=0.03 * (m1 - m0) / sd ** 2)
+            want_beta = -(m1 ** 2 - m0 ** 2) / (2 * sd ** 2)
+            self.assertAlmostEqual(beta, want_beta, delta=0.05 * max(1.0, abs(want_beta)))
+        # separable classes stay finite
+        alpha, beta = plda.fit_calibration([10.0, 11.0], [-10.0, -11.0])
+        self.assertTrue(np.isfinite(alpha) and alpha > 0 and np.isfinite(beta))
+
     def test_transform_products_give_the_score(self):
         rng = np.random.default_rng(5)
         d = 6

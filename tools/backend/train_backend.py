@@ -6,6 +6,10 @@ One set of models serves i-vectors and x-vectors: give one --set per template ki
 Every kind carries the same weight in the mean/variance and whitening statistics,
 and PLDA classes are (kind, speaker), so a kind's offset from the other never
 counts as within-speaker variation.
+
+With --calibration-set the SPLDA score is mapped affinely onto the log-likelihood
+ratio measured on held-out vectors (for example of short pieces, as diarization
+compares them); the map is folded into the SPLDA parameters.
 """
 import argparse
 import csv
@@ -93,6 +97,46 @@ def train(sets, iterations=10, whiten=True, lda_ridge=1e-6, log=print):
     return out
 
 
+def calibration_pairs(labels, max_nontargets, rng):
+    """Every same-speaker pair and up to max_nontargets random different-speaker
+    pairs (i < j) of a label list."""
+    labels = np.asarray(labels)
+    by_speaker = {}
+    for i, lab in enumerate(labels):
+        by_speaker.setdefault(lab, []).append(i)
+    targets = [(a, b) for idx in by_speaker.values() for k, a in enumerate(idx) for b in idx[k + 1:]]
+    n = len(labels)
+    draw = rng.integers(0, n, size=(4 * max_nontargets + 16, 2))
+    draw = draw[labels[draw[:, 0]] != labels[draw[:, 1]]][:max_nontargets]
+    return (np.array(targets, dtype=np.int64).reshape(-1, 2),
+            np.sort(draw, axis=1).astype(np.int64))
+
+
+def calibrate(result, sets, max_nontargets=200000, seed=1, log=print):
+    """Fits the score-to-LLR map on the pairs of every calibration set (each set's
+    trials weighted alike) and returns the calibrated SPLDA parameters."""
+    rng = np.random.default_rng(seed)
+    params = result["splda"]
+    tar, non = [], []
+    for vectors, labels in sets:
+        z = plda.engine_normalize(vectors, result["mean"], result["scale"], result["basis"],
+                                  result["variances"]).astype(np.float64)
+        tp, npairs = calibration_pairs(labels, max_nontargets, rng)
+        tar.append(plda.splda_pair_scores(params, z, tp))
+        non.append(plda.splda_pair_scores(params, z, npairs))
+    # Repeat sets up to a common count so that each kind weighs the same.
+    rt, rn = max(len(t) for t in tar), max(len(n) for n in non)
+    t = np.concatenate([np.resize(x, rt) for x in tar])
+    n = np.concatenate([np.resize(x, rn) for x in non])
+    alpha, beta = plda.fit_calibration(t, n)
+    for name, v in (("targets", t), ("non-targets", n)):
+        raw = np.percentile(v, [5, 50, 95])
+        log("calibration %s (%d): raw LLR 5/50/95%% %.1f %.1f %.1f -> %.1f %.1f %.1f"
+            % (name, len(v), *raw, *(alpha * raw + beta)))
+    log("calibration: LLR = %.4f x score %+.3f" % (alpha, beta))
+    return plda.calibrate_splda(params, alpha, beta), alpha, beta
+
+
 def main(argv=None):
     parser = argparse.ArgumentParser(description=__doc__,
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
@@ -108,11 +152,23 @@ def main(argv=None):
     parser.add_argument("--iterations", type=int, default=10, help="PLDA EM iterations")
     parser.add_argument("--no-whitening", action="store_true",
                         help="write no whitening section (the engine then skips the stage)")
+    parser.add_argument("--calibration-set", action="append", default=[],
+                        metavar="VECTORS.npy:LABELS.txt | DATA.npz | DIR[:SUFFIX]",
+                        help="held-out speaker vectors (same forms as --set) on which the "
+                             "score is calibrated to a log-likelihood ratio")
+    parser.add_argument("--calibration-nontargets", type=int, default=200000,
+                        help="different-speaker pairs drawn per calibration set")
     args = parser.parse_args(argv)
     speakers = read_speakers(args.manifest) if args.manifest else None
     sets = [load_set(s, speakers) for s in args.set]
+    calibration_sets = [load_set(s, speakers) for s in args.calibration_set]
     os.makedirs(args.out, exist_ok=True)
     result = train(sets, args.iterations, whiten=not args.no_whitening)
+    alpha, beta = 1.0, 0.0
+    if calibration_sets:
+        params, alpha, beta = calibrate(result, calibration_sets, args.calibration_nontargets)
+        result["splda"] = params
+        result["sections"][sections.SPLDA] = sections.splda_section(params, 4)
     names = {sections.MEAN_VARIANCE: "mean-variance.sec", sections.WHITENING: "whitening.sec",
              sections.SPLDA: "splda.sec"}
     for section_type, data in result["sections"].items():
@@ -121,7 +177,8 @@ def main(argv=None):
             f.write(data)
         print("wrote %s (%d bytes)" % (path, len(data)))
     np.savez(os.path.join(args.out, "plda.npz"), mean=result["plda"].mean,
-             between=result["plda"].between, within=result["plda"].within)
+             between=result["plda"].between, within=result["plda"].within,
+             calibration=np.array([alpha, beta]))
     return 0
 
 
