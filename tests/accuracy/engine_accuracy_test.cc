@@ -49,6 +49,8 @@ TEST(EngineAccuracy, SameVoiceScoresHigherOnBothPaths) {
   void* h = nullptr;
   ASSERT_EQ(Ravel_Create(&h), 0);
   const size_t size = static_cast<size_t>(Ravel_GetTemplateSize());
+  // The diarization speaker database stores templates of 512-dimensional models.
+  EXPECT_EQ(size, jor_accuracy::kDatabaseTemplateBytes);
 
   for (const Path path : {Path::kXvector, Path::kStreamedIvector}) {
     const char* name = path == Path::kXvector ? "x-vector" : "streamed i-vector";

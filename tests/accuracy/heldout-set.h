@@ -2,8 +2,10 @@
 // same-voice / different-voice trial averages the accuracy tests check.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <map>
@@ -15,13 +17,19 @@
 
 namespace jor_accuracy {
 
+// 256 header bytes and 2 x 512 + 1 values: the size a "spdbdata" record holds.
+inline constexpr size_t kDatabaseTemplateBytes = 4356;
+
 struct Recording {
   std::string speaker;
   std::string id;
   std::vector<short> pcm;
 };
 
+// JOR_TRAINED_DEPLOYMENT points the checks at a freshly made deployment before it is committed.
 inline std::string DeploymentDir() {
+  if (const char* dir = std::getenv("JOR_TRAINED_DEPLOYMENT"); dir != nullptr && *dir != '\0')
+    return dir;
   return std::string(JOR_SOURCE_DIR) + "/tests/data/trained";
 }
 

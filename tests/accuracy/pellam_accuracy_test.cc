@@ -9,9 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/pellam/pellam-aliases.h"
 #include "tests/accuracy/heldout-set.h"
-
+#include "tests/pellam/pellam-aliases.h"
 
 namespace {
 
@@ -27,6 +26,8 @@ TEST(PellamAccuracy, SameVoiceScoresHigherOnBothPaths) {
   void* h = nullptr;
   ASSERT_EQ(RecCreate_(&h), 0);
   const size_t size = static_cast<size_t>(RecSize());
+  // The diarization speaker database stores templates of 512-dimensional models.
+  EXPECT_EQ(size, jor_accuracy::kDatabaseTemplateBytes);
 
   for (const bool xvector : {true, false}) {
     const char* name = xvector ? "x-vector" : "streamed i-vector";

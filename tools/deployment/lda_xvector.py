@@ -13,11 +13,14 @@ Network (written with tools/xvector/xe5_writer.py, computed by libBrindle):
      instead the ridge-regression map from the leading (speakers - 1)
      discriminant coordinates to each speaker's target vector (the mean of its
      training i-vectors), so that x-vectors and i-vectors share one space and
-     one scoring back-end serves both.
+     one scoring back-end serves both. With --within-spread the remaining
+     discriminant coordinates are mapped onto the targets' own within-speaker
+     covariance, so that whole-recording x-vectors vary about their speaker's
+     mean as much as the i-vectors do.
 
 Usage:
   lda_xvector.py --feats EXPORT_DIR --manifest train.tsv --out xe5.pb \
-      --embedding-dim 128 [--targets ivectors.npy:ivector-speakers.txt] \
+      --embedding-dim 512 [--targets ivectors.npy:ivector-speakers.txt [--within-spread 1]] \
       [--vectors xvectors.npy --labels xvector-speakers.txt]
 """
 
@@ -66,12 +69,15 @@ def read_list(manifest):
 
 
 def train(feat_list, speakers, embedding_dim, hidden=256, chunk=150, pca_dim=None, seed=1,
-          targets=None, ridge=1e-2, log=print):
+          targets=None, ridge=1e-2, within=None, within_scale=1.0, log=print):
     """feat_list: per recording (N, F) arrays; returns (w1, b1, w2, b2).
 
     targets: optional {speaker: vector of embedding_dim}; the embedding is then
     the least-squares map from the discriminant coordinates to the speaker's
-    target (see map_to_targets)."""
+    target (see map_to_targets). within: optional within-speaker covariance of
+    the target kind; the remaining discriminant coordinates then add a spread of
+    that covariance (times within_scale squared) to the x-vectors of whole
+    recordings (see within_map)."""
     rng = np.random.default_rng(seed)
     dim = feat_list[0].shape[1]
     allf = np.concatenate(feat_list).astype(np.float64)
@@ -129,10 +135,38 @@ def train(feat_list, speakers, embedding_dim, hidden=256, chunk=150, pca_dim=Non
     y = np.array([targets[s] for s in labels], np.float64)
     coef, ybar = map_to_targets(zk, y, ridge)
     w2 = (proj @ lda[:, :k] @ coef).T
-    b2 = ybar - w2 @ m
     log("lda_xvector: embedding mapped on the speaker targets from %d discriminant directions"
         % k)
+    if within is not None and keep > k:
+        rest = proj @ v[:, k:keep]
+        recs = np.array([pool(frame_outputs(f, w1, b1)) for f in feat_list])
+        spread = within_map((recs - m) @ rest, np.asarray(speakers), within)
+        w2 = w2 + within_scale * (rest @ spread).T
+        log("lda_xvector: within-speaker spread of the targets from %d further directions"
+            % spread.shape[0])
+    b2 = ybar - w2 @ m
     return w1, b1, w2, b2
+
+
+def within_map(z, labels, within):
+    """Map M (z dims x D) such that the within-speaker covariance of z @ M equals
+    `within` on its leading eigendirections (as many as z has dimensions).
+
+    Without it the x-vectors would carry speaker information only, while the
+    targets (i-vectors) carry much within-speaker variation; after length
+    normalisation the two kinds would then disagree on the shared scoring model."""
+    resid = np.array(z, np.float64)
+    for spk in set(labels.tolist()):
+        sel = labels == spk
+        resid[sel] -= resid[sel].mean(0)
+    cz = resid.T @ resid / len(resid)
+    ez, uz = np.linalg.eigh(cz + 1e-9 * np.trace(cz) / len(cz) * np.eye(len(cz)))
+    uz, ez = uz[:, ::-1], ez[::-1]
+    ew, uw = np.linalg.eigh(0.5 * (within + within.T))
+    uw, ew = uw[:, ::-1], np.maximum(ew[::-1], 0.0)
+    n = min(len(ez), len(ew))
+    # whiten z's within-speaker spread, then colour it with the leading part of `within`
+    return (uz[:, :n] / np.sqrt(ez[:n])) @ (uw[:, :n] * np.sqrt(ew[:n])).T
 
 
 def map_to_targets(z, y, ridge):
@@ -169,6 +203,9 @@ def main(argv=None):
     ap.add_argument("--seed", type=int, default=1)
     ap.add_argument("--targets", help="speaker vectors to map the embedding on: "
                     "VECTORS.npy:LABELS.txt (per-speaker means are the targets)")
+    ap.add_argument("--within-spread", type=float, default=0.0, metavar="SCALE",
+                    help="with --targets: give the x-vectors of whole recordings the "
+                    "within-speaker spread of the target vectors, times SCALE (default 0: none)")
     ap.add_argument("--vectors", help="also write the raw x-vectors of the list (.npy)")
     ap.add_argument("--labels", help="their speaker labels, one a line")
     a = ap.parse_args(argv)
@@ -177,17 +214,21 @@ def main(argv=None):
     keep = [i for i, f in enumerate(feats) if f.shape[0] > 0]
     feats = [feats[i] for i in keep]
     spk = [rows[i][1] for i in keep]
-    targets = None
+    targets = within = None
     if a.targets:
         vpath, lpath = a.targets.split(":")
         tv = np.load(vpath).astype(np.float64)
         with open(lpath) as f:
             tl = np.array(f.read().split())
         targets = {s: tv[tl == s].mean(0) for s in set(tl)}
+        if a.within_spread > 0:
+            resid = tv - np.array([targets[s] for s in tl])
+            within = resid.T @ resid / len(resid)
         spk_ok = [i for i, s in enumerate(spk) if s in targets]
         feats = [feats[i] for i in spk_ok]
         spk = [spk[i] for i in spk_ok]
     net = train(feats, spk, a.embedding_dim, a.hidden, a.chunk, seed=a.seed, targets=targets,
+                within=within, within_scale=a.within_spread,
                 log=lambda s: print(s, file=sys.stderr))
     write_network(a.out, net, feats[0].shape[1])
     if a.vectors:

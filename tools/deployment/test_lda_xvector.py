@@ -65,6 +65,28 @@ class LdaXvectorTest(unittest.TestCase):
         coef, ybar = lx.map_to_targets(z, y, ridge=0.0)
         np.testing.assert_allclose(ybar + (z - z.mean(0)) @ coef, y, atol=1e-9)
 
+    def test_within_map_gives_the_target_within_covariance(self):
+        rng = np.random.default_rng(11)
+        labels = np.repeat(np.arange(8), 30)
+        z = rng.normal(size=(8, 4))[labels] + rng.normal(size=(240, 4)) @ rng.normal(size=(4, 4))
+        a = rng.normal(size=(6, 6))
+        within = a @ a.T
+        m = lx.within_map(z, labels, within)
+        self.assertEqual(m.shape, (4, 6))
+        # within-speaker covariance of the mapped vectors, by plain loops
+        y = z @ m
+        cov = np.zeros((6, 6))
+        for s in range(8):
+            rows = y[labels == s]
+            centre = rows.sum(0) / len(rows)
+            for r in rows:
+                cov += np.outer(r - centre, r - centre)
+        cov /= len(y)
+        # it must equal `within` restricted to its four leading eigendirections
+        vals, vecs = np.linalg.eigh(within)
+        lead = vecs[:, -4:]
+        np.testing.assert_allclose(cov, lead @ np.diag(vals[-4:]) @ lead.T, atol=1e-6)
+
     def test_written_network_header(self):
         rng = np.random.default_rng(1)
         net = (rng.normal(size=(4, 15)), rng.normal(size=4), rng.normal(size=(2, 8)),
@@ -72,7 +94,8 @@ class LdaXvectorTest(unittest.TestCase):
         with tempfile.TemporaryDirectory() as d:
             path = os.path.join(d, "xe5.pb")
             lx.write_network(path, net, 3)
-            data = open(path, "rb").read()
+            with open(path, "rb") as f:
+                data = f.read()
         self.assertEqual(data[:4], b"XE5N")
         version, length, in_dim, emb_dim, layers, _ = struct.unpack_from("<IQIIII", data, 4)
         self.assertEqual((version, length, in_dim, emb_dim, layers), (1, len(data), 3, 2, 3))
