@@ -32,6 +32,21 @@ double RefWarp(double f, double low, double high, double vl, double vh, double w
   return high + (f - high) * (high - s * h) / (high - h);
 }
 
+FrameExtractionOptions FrameOptions(float samp_freq) {
+  FrameExtractionOptions f;
+  f.samp_freq = samp_freq;
+  f.ComputeDerived();
+  return f;
+}
+
+MelBanksOptions BankOptions(int num_bins, float low, float high) {
+  MelBanksOptions m;
+  m.num_bins = num_bins;
+  m.low_freq = low;
+  m.high_freq = high;
+  return m;
+}
+
 RefBank Reference(const MelBanksOptions& m, double samp_freq, int padded, double warp) {
   const double nyq = samp_freq / 2;
   const double low = m.low_freq;
@@ -85,13 +100,8 @@ TEST(MelBanksLayout, AgainstReference) {
       {8000, 23, 20, 3700, 0.9f, -1, 0},   {8000, 23, 20, 3700, 1.1f, -1, 0},
   };
   for (const Case& c : cases) {
-    FrameExtractionOptions f;
-    f.samp_freq = c.samp_freq;
-    f.ComputeDerived();
-    MelBanksOptions m;
-    m.num_bins = c.num_bins;
-    m.low_freq = c.low;
-    m.high_freq = c.high;
+    const FrameExtractionOptions f = FrameOptions(c.samp_freq);
+    MelBanksOptions m = BankOptions(c.num_bins, c.low, c.high);
     const int half = f.padded_window_size / 2;
     const RefBank ref = Reference(m, c.samp_freq, f.padded_window_size, c.warp);
     MelBanks<float> bf(m, f, c.warp);
@@ -211,13 +221,8 @@ TEST(MelBanksLayout, RejectsUnusableConfigurations) {
       {23, 20, 3700, 8000, 0.9f, 10},  // vtln_low below low_freq
   };
   for (const Case& c : cases) {
-    FrameExtractionOptions f;
-    f.samp_freq = c.samp_freq;
-    f.ComputeDerived();
-    MelBanksOptions m;
-    m.num_bins = c.num_bins;
-    m.low_freq = c.low;
-    m.high_freq = c.high;
+    const FrameExtractionOptions f = FrameOptions(c.samp_freq);
+    MelBanksOptions m = BankOptions(c.num_bins, c.low, c.high);
     m.vtln_low = c.vtln_low;
     EXPECT_THROW((MelBanks<float>(m, f, c.warp)), std::invalid_argument)
         << c.num_bins << " " << c.low << " " << c.high << " " << c.warp;
