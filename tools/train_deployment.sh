@@ -2,26 +2,35 @@
 # Full training run: synthetic corpus, GMMs, i-vector extractor, x-vector network, scoring
 # back-end, a deployment, and its evaluation (verification on the test list, diarization of
 # test conversations). About an hour on 2 cores.
-# Usage: tools/train_deployment.sh OUT_DIR
+# Usage: tools/train_deployment.sh OUT_DIR [STAGE...]
 #   Writes OUT_DIR/deployment (the five model files), OUT_DIR/eval (summary.tsv, score
 #   files, DET and timeline pictures, diarization/der.tsv), OUT_DIR/stages.tsv (seconds per
 #   stage), OUT_DIR/train.log (every EM iteration) and the corpus and exports under
-#   OUT_DIR/work. Run again on the same OUT_DIR, it resumes after the last finished stage.
+#   OUT_DIR/work. Run again on the same OUT_DIR, it resumes after the last finished stage
+#   (the x-vector trainer from its last checkpoint). With STAGE names, only those run
+#   (stages: corpus perturb features gmms statistics extractor ivectors xfeatures xvector
+#   network vectors backend verification diarization), so that independent stages can run
+#   side by side: the x-vector stages need only corpus and perturb, the i-vector ones
+#   features; network needs both branches.
 #   BUILD      build folder with bin/jor-export, lib/ and java/ (default: build/, brought up
 #              to date with scripts/build.sh first)
 #   SEED       corpus and model seed (default 1)
 #   RECORDINGS recordings per speaker (default 25); RANDOM_VOICES random espeak-ng
 #              variants (default 200); GAUSSIANS (256); IVECTOR_DIM (512);
 #              IVECTOR_ITERS (6); MAX_UTTERANCES for the i-vector EM (4000);
-#              CONVERSATIONS for the diarization test (10)
+#              CONVERSATIONS for the diarization test (10); SPEEDS the speed factors
+#              that make new training speakers (0.85,0.92,1.08,1.15); XVECTOR_STEPS (6000),
+#              XVECTOR_DIMS (frame layer widths, 128,128,128,128,384), XVECTOR_EMBEDDING (256)
 set -euo pipefail
-if [[ $# -ne 1 || "$1" == "-h" || "$1" == "--help" ]]; then
-  sed -n '2,17p' "$0" | sed 's/^# \{0,1\}//'
-  exit $([[ $# -eq 1 ]] && echo 0 || echo 2)
+if [[ $# -lt 1 || "$1" == "-h" || "$1" == "--help" ]]; then
+  sed -n '2,25p' "$0" | sed 's/^# \{0,1\}//'
+  exit $([[ $# -ge 1 ]] && echo 0 || echo 2)
 fi
 REPO=$(cd "$(dirname "$0")/.." && pwd)
 PY=/usr/bin/python3
 OUT=$(mkdir -p "$1" && cd "$1" && pwd)
+shift
+ONLY=" $* "
 if [[ -z "${BUILD:-}" ]]; then
   echo "== building (scripts/build.sh)" >&2
   bash "$REPO/scripts/build.sh" >"$OUT/build.log" 2>&1 || { tail -20 "$OUT/build.log" >&2; exit 2; }
@@ -39,7 +48,7 @@ W=$OUT/work
 DEPLOY=$OUT/deployment
 EVAL=$OUT/eval
 DONE=$W/done
-mkdir -p "$W/exp/train" "$W/exp/pieces" "$DEPLOY" "$EVAL/diarization" "$DONE"
+mkdir -p "$W/exp/train" "$W/exp/pieces" "$W/exp/dev" "$DEPLOY" "$EVAL/diarization" "$DONE"
 LOG=$OUT/train.log
 touch "$LOG"
 [[ -s "$OUT/stages.tsv" ]] || printf 'stage\tseconds\n' >"$OUT/stages.tsv"
@@ -55,6 +64,9 @@ logged() {
 stage() {
   local id=$1 what=$2
   shift 2
+  if [[ "$ONLY" != "  " && "$ONLY" != *" $id "* ]]; then
+    return
+  fi
   if [[ -e "$DONE/$id" ]]; then
     echo "== $what: done before" | tee -a "$LOG" >&2
     return
@@ -102,10 +114,28 @@ ivectors() {
   $PY "$REPO/tools/train/collect_ivectors.py" --manifest "$W/corpus/train.tsv" \
     --export "$W/exp/train" --out "$W/ivectors.npy" --labels "$W/ivector-speakers.txt"
 }
+# New training speakers: every train speaker played at each speed factor.
+perturb() {
+  logged $PY "$REPO/tools/corpus/perturb_speakers.py" --corpus "$W/corpus" \
+    --list "$W/corpus/train.tsv" --out-list "$W/corpus/train-perturbed.tsv" \
+    --factors "${SPEEDS:-0.85,0.92,1.08,1.15}" --jobs 2
+}
+xfeatures() {
+  logged "$EXPORT" --mfcc-options "$MFCC" --manifest "$W/corpus/train-perturbed.tsv" \
+    --out "$W/exp/train"
+  logged "$EXPORT" --mfcc-options "$MFCC" --manifest "$W/corpus/dev.tsv" --out "$W/exp/dev"
+}
+xvector() {
+  logged $PY "$REPO/tools/xvector/train_xvector.py" --feats "$W/exp/train" \
+    --manifest "$W/corpus/train-perturbed.tsv" --out "$W/xvector" --seed "$SEED" \
+    --steps "${XVECTOR_STEPS:-6000}" --frame-dims "${XVECTOR_DIMS:-128,128,128,128,384}" \
+    --embedding-dim "${XVECTOR_EMBEDDING:-256}" --dev-manifest "$W/corpus/dev.tsv" \
+    --dev-feats "$W/exp/dev"
+}
 network() {
-  logged $PY "$REPO/tools/deployment/lda_xvector.py" --feats "$W/exp/train" \
-    --manifest "$W/corpus/train.tsv" --out "$W/xe5.pb" --embedding-dim "$R" --seed "$SEED" \
-    --targets "$W/ivectors.npy:$W/ivector-speakers.txt"
+  logged $PY "$REPO/tools/xvector/export_xvector.py" --network "$W/xvector/network.pt" \
+    --feats "$W/exp/train" --manifest "$W/corpus/train.tsv" \
+    --targets "$W/ivectors.npy:$W/ivector-speakers.txt" --out "$W/xe5.pb"
 }
 # Both kinds of vector of the training recordings and of their 4-second pieces (what the
 # diarization driver compares): the back-end then knows the spread of short pieces too.
@@ -151,17 +181,21 @@ diarization() {
 }
 
 stage corpus corpus corpus
+stage perturb "new training speakers by speed perturbation" perturb
 stage features "features (train list)" features
 stage gmms "GMMs ($C diagonal Gaussians)" gmms
 stage statistics "statistics (train list)" statistics
 stage extractor "i-vector extractor (R = $R)" extractor
 stage ivectors "i-vectors (train list)" ivectors
-stage network "x-vector network (embedding $R)" network
+stage xfeatures "features (perturbed train list, dev list)" xfeatures
+stage xvector "x-vector network training" xvector
+stage network "x-vector network export (embedding mapped to $R)" network
 stage vectors "back-end vectors (train list and its 4-s pieces)" vectors
 stage backend "scoring back-end and deployment" backend
 stage verification "verification evaluation (test list)" verification
 stage diarization "diarization evaluation (${CONVERSATIONS:-10} test conversations)" diarization
 
+[[ "$ONLY" == "  " ]] || exit 0
 echo "== $(date +%T) done" | tee -a "$LOG" >&2
 column -t -s $'\t' "$EVAL/summary.tsv" | tee -a "$LOG" >&2
 tail -n 1 "$EVAL/diarization/der.tsv" | tee -a "$LOG" >&2

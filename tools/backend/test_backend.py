@@ -242,7 +242,7 @@ class NormalisationTest(unittest.TestCase):
 
 def library_and_models():
     lib = pellam_binding.find_library()
-    models = os.environ.get("JOR_DEFAULT_MODELS", os.path.join(REPO, "models", "default"))
+    models = os.environ.get("JOR_RANDOM_MODELS", os.path.join(REPO, "tests", "data", "random"))
     if lib is None or not os.path.exists(os.path.join(models, "ulxmodel.dat")):
         return None, None
     return lib, models
@@ -275,7 +275,7 @@ class DeploymentTest(unittest.TestCase):
     def test_engine_scores_equal_the_llr(self):
         lib, models = library_and_models()
         if lib is None:
-            self.skipTest("libPellam.so or models/default missing")
+            self.skipTest("libPellam.so or tests/data/random missing")
         rng = np.random.default_rng(21)
         d = 512
         truth = plda.TwoCovariancePlda(np.zeros(d), np.eye(d) * 2.0, np.eye(d))

@@ -98,34 +98,15 @@ def train(feat_list, speakers, embedding_dim, hidden=256, chunk=150, pca_dim=Non
     labels = np.array(labels)
     log("lda_xvector: %d training chunks of %d speakers, pooled dimension %d"
         % (p.shape[0], len(set(labels)), p.shape[1]))
-    m = p.mean(0)
-    pc = p - m
-    pca_dim = pca_dim or min(p.shape[1], max(embedding_dim, p.shape[0] // 2))
-    u, s, vt = np.linalg.svd(pc, full_matrices=False)
-    keep = min(pca_dim, int(np.sum(s > s[0] * 1e-6)))
-    proj = vt[:keep].T / (s[:keep] / np.sqrt(p.shape[0]))  # whitening PCA
-    z = pc @ proj
-    sw = np.zeros((keep, keep))
-    sb = np.zeros((keep, keep))
-    for spk in sorted(set(labels)):
-        zs = z[labels == spk]
-        c = zs.mean(0)
-        sw += (zs - c).T @ (zs - c)
-        sb += len(zs) * np.outer(c, c)
-    sw /= len(z)
-    sb /= len(z)
-    sw += 1e-3 * np.trace(sw) / keep * np.eye(keep)
-    # S_b v = lambda S_w v via the Cholesky factor of S_w
-    lw = np.linalg.cholesky(sw)
-    li = np.linalg.inv(lw)
-    evals, evecs = np.linalg.eigh(li @ sb @ li.T)
-    order = np.argsort(evals)[::-1]
-    v = li.T @ evecs[:, order]  # v^T S_w v = I
+    m, proj, v, evals = discriminant_directions(p, labels, pca_dim or min(
+        p.shape[1], max(embedding_dim, p.shape[0] // 2)))
+    keep = v.shape[0]
+    z = (p - m) @ proj
     out = min(embedding_dim, keep)
     lda = np.zeros((keep, embedding_dim))
     lda[:, :out] = v[:, :out]
     log("lda_xvector: leading between/within ratios " +
-        " ".join("%.2f" % e for e in evals[order][:8]))
+        " ".join("%.2f" % e for e in evals[:8]))
     if targets is None:
         w2 = (proj @ lda).T
         b2 = -w2 @ m
@@ -146,6 +127,35 @@ def train(feat_list, speakers, embedding_dim, hidden=256, chunk=150, pca_dim=Non
             % spread.shape[0])
     b2 = ybar - w2 @ m
     return w1, b1, w2, b2
+
+
+def discriminant_directions(p, labels, pca_dim):
+    """Linear discriminant analysis of vectors p (N, D) with speaker labels.
+
+    Returns (m, proj, v, evals): the mean, a whitening PCA projection (D, K) of the
+    centred vectors, the directions (K, K) of S_b v = lambda S_w v in the projected space
+    (v^T S_w v = I, best first) and their ratios lambda."""
+    m = p.mean(0)
+    pc = p - m
+    u, s, vt = np.linalg.svd(pc, full_matrices=False)
+    keep = min(pca_dim, int(np.sum(s > s[0] * 1e-6)))
+    proj = vt[:keep].T / (s[:keep] / np.sqrt(p.shape[0]))  # whitening PCA
+    z = pc @ proj
+    sw = np.zeros((keep, keep))
+    sb = np.zeros((keep, keep))
+    for spk in sorted(set(labels)):
+        zs = z[labels == spk]
+        c = zs.mean(0)
+        sw += (zs - c).T @ (zs - c)
+        sb += len(zs) * np.outer(c, c)
+    sw /= len(z)
+    sb /= len(z)
+    sw += 1e-3 * np.trace(sw) / keep * np.eye(keep)
+    # S_b v = lambda S_w v via the Cholesky factor of S_w
+    li = np.linalg.inv(np.linalg.cholesky(sw))
+    evals, evecs = np.linalg.eigh(li @ sb @ li.T)
+    order = np.argsort(evals)[::-1]
+    return m, proj, li.T @ evecs[:, order], evals[order]
 
 
 def within_map(z, labels, within):

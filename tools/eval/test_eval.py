@@ -171,9 +171,9 @@ class TrialsAndScoringTest(unittest.TestCase):
 
     def test_scores_through_pellam(self):
         lib = pellam_binding.find_library()
-        models = os.environ.get("JOR_DEFAULT_MODELS", os.path.join(REPO, "models", "default"))
+        models = os.environ.get("JOR_RANDOM_MODELS", os.path.join(REPO, "tests", "data", "random"))
         if lib is None or not os.path.exists(os.path.join(models, "ulxmodel.dat")):
-            self.skipTest("libPellam.so or models/default missing")
+            self.skipTest("libPellam.so or tests/data/random missing")
         with tempfile.TemporaryDirectory() as tmp:
             # the default deployment without its log options: no log file in the working folder
             quiet = os.path.join(tmp, "models")

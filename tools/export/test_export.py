@@ -12,7 +12,7 @@ sys.path.insert(0, os.path.join(HERE, "..", "train"))
 
 import synth_audio  # noqa: E402
 
-DEPLOYMENT = os.path.join(HERE, "..", "..", "models", "default")
+DEPLOYMENT = os.path.join(HERE, "..", "..", "tests", "data", "random")
 MFCC_OPTIONS = os.path.join(DEPLOYMENT, "mfcc-options.json")
 EXE = os.environ.get("JOR_EXPORT")
 

@@ -13,7 +13,7 @@ import htk_gmm  # noqa: E402
 import synth_audio  # noqa: E402
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-MFCC_OPTIONS = os.path.join(HERE, "..", "..", "models", "default", "mfcc-options.json")
+MFCC_OPTIONS = os.path.join(HERE, "..", "..", "tests", "data", "random", "mfcc-options.json")
 
 
 def sample_mixture(rng, weights, means, covs, n):

@@ -15,7 +15,7 @@ import ivector_tv  # noqa: E402
 import synth_audio  # noqa: E402
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-MFCC_OPTIONS = os.path.join(HERE, "..", "..", "models", "default", "mfcc-options.json")
+MFCC_OPTIONS = os.path.join(HERE, "..", "..", "tests", "data", "random", "mfcc-options.json")
 
 
 def synthetic_stats(rng, model, num_utts, frames=80):
