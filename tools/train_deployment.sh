@@ -19,7 +19,7 @@
 #              variants (default 200); GAUSSIANS (256); IVECTOR_DIM (512);
 #              IVECTOR_ITERS (6); MAX_UTTERANCES for the i-vector EM (4000);
 #              CONVERSATIONS for the diarization test (10); SPEEDS the speed factors
-#              that make new training speakers (0.85,0.92,1.08,1.15); XVECTOR_STEPS (6000),
+#              that make new training speakers (0.9,1.1); XVECTOR_STEPS (6000),
 #              XVECTOR_DIMS (frame layer widths, 128,128,128,128,384), XVECTOR_EMBEDDING (256)
 set -euo pipefail
 if [[ $# -lt 1 || "$1" == "-h" || "$1" == "--help" ]]; then
@@ -109,23 +109,26 @@ extractor() {
 }
 ivectors() {
   logged "$EXPORT" --mfcc-options "$MFCC" --selection-gmm "$W/sel.htk" --posterior-gmm "$W/post.htk" \
-    --extractor "$W/ivector.sec" --ivectors --no-features --manifest "$W/corpus/train.tsv" \
-    --out "$W/exp/train"
-  $PY "$REPO/tools/train/collect_ivectors.py" --manifest "$W/corpus/train.tsv" \
+    --extractor "$W/ivector.sec" --ivectors --no-features \
+    --manifest "$W/corpus/train-perturbed.tsv" --out "$W/exp/train"
+  $PY "$REPO/tools/train/collect_ivectors.py" --manifest "$W/corpus/train-perturbed.tsv" \
     --export "$W/exp/train" --out "$W/ivectors.npy" --labels "$W/ivector-speakers.txt"
 }
 # New training speakers: every train speaker played at each speed factor.
 perturb() {
   logged $PY "$REPO/tools/corpus/perturb_speakers.py" --corpus "$W/corpus" \
     --list "$W/corpus/train.tsv" --out-list "$W/corpus/train-perturbed.tsv" \
-    --factors "${SPEEDS:-0.85,0.92,1.08,1.15}" --jobs 2
+    --factors "${SPEEDS:-0.9,1.1}" --jobs 2
 }
 xfeatures() {
-  logged "$EXPORT" --mfcc-options "$MFCC" --manifest "$W/corpus/train-perturbed.tsv" \
+  # the perturbed rows only: the features stage exported the others
+  awk -F'\t' 'NR == 1 || $1 ~ /-sp[0-9.]+$/' "$W/corpus/train-perturbed.tsv" >"$W/corpus/perturbed-only.tsv"
+  logged "$EXPORT" --mfcc-options "$MFCC" --manifest "$W/corpus/perturbed-only.tsv" \
     --out "$W/exp/train"
   logged "$EXPORT" --mfcc-options "$MFCC" --manifest "$W/corpus/dev.tsv" --out "$W/exp/dev"
 }
 xvector() {
+  [[ -e "$DONE/features" ]] || { echo "the features stage has not finished" >&2; return 1; }
   logged $PY "$REPO/tools/xvector/train_xvector.py" --feats "$W/exp/train" \
     --manifest "$W/corpus/train-perturbed.tsv" --out "$W/xvector" --seed "$SEED" \
     --steps "${XVECTOR_STEPS:-6000}" --frame-dims "${XVECTOR_DIMS:-128,128,128,128,384}" \
@@ -134,23 +137,23 @@ xvector() {
 }
 network() {
   logged $PY "$REPO/tools/xvector/export_xvector.py" --network "$W/xvector/network.pt" \
-    --feats "$W/exp/train" --manifest "$W/corpus/train.tsv" \
+    --feats "$W/exp/train" --manifest "$W/corpus/train-perturbed.tsv" \
     --targets "$W/ivectors.npy:$W/ivector-speakers.txt" --out "$W/xe5.pb"
 }
 # Both kinds of vector of the training recordings and of their 4-second pieces (what the
 # diarization driver compares): the back-end then knows the spread of short pieces too.
 vectors() {
-  logged $PY "$REPO/tools/corpus/make_chunks.py" --manifest "$W/corpus/train.tsv" \
-    --out "$W/pieces" --seconds 4 --max-pieces 2
+  logged $PY "$REPO/tools/corpus/make_chunks.py" --manifest "$W/corpus/train-perturbed.tsv" \
+    --out "$W/pieces" --seconds 4 --max-pieces 1
   logged "$EXPORT" --mfcc-options "$MFCC" --xvectors --xvector-model "$W/xe5.pb" --no-features \
-    --manifest "$W/corpus/train.tsv" --out "$W/exp/train"
+    --manifest "$W/corpus/train-perturbed.tsv" --out "$W/exp/train"
   logged "$EXPORT" --mfcc-options "$MFCC" --selection-gmm "$W/sel.htk" --posterior-gmm "$W/post.htk" \
     --extractor "$W/ivector.sec" --ivectors --xvectors --xvector-model "$W/xe5.pb" --no-features \
     --manifest "$W/pieces/chunks.tsv" --out "$W/exp/pieces"
   local kind
   for kind in ivector xvector; do
     $PY "$REPO/tools/train/collect_ivectors.py" --kind $kind \
-      --manifest "$W/corpus/train.tsv" --export "$W/exp/train" \
+      --manifest "$W/corpus/train-perturbed.tsv" --export "$W/exp/train" \
       --manifest "$W/pieces/chunks.tsv" --export "$W/exp/pieces" \
       --out "$W/backend-$kind.npy" --labels "$W/backend-$kind.txt"
   done
@@ -186,11 +189,11 @@ stage features "features (train list)" features
 stage gmms "GMMs ($C diagonal Gaussians)" gmms
 stage statistics "statistics (train list)" statistics
 stage extractor "i-vector extractor (R = $R)" extractor
-stage ivectors "i-vectors (train list)" ivectors
+stage ivectors "i-vectors (perturbed train list)" ivectors
 stage xfeatures "features (perturbed train list, dev list)" xfeatures
 stage xvector "x-vector network training" xvector
 stage network "x-vector network export (embedding mapped to $R)" network
-stage vectors "back-end vectors (train list and its 4-s pieces)" vectors
+stage vectors "back-end vectors (perturbed train list and a 4-s piece of each)" vectors
 stage backend "scoring back-end and deployment" backend
 stage verification "verification evaluation (test list)" verification
 stage diarization "diarization evaluation (${CONVERSATIONS:-10} test conversations)" diarization

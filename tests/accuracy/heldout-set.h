@@ -68,9 +68,10 @@ inline bool ReadWav(const std::string& path, std::vector<short>* pcm) {
   return false;
 }
 
-// heldout/heldout.tsv: speaker, recording, path (relative to heldout/), with a header.
-inline std::vector<Recording> ReadHeldout() {
-  const std::string dir = DeploymentDir() + "/heldout/";
+// DIR/heldout.tsv: speaker, recording, path (relative to DIR), with a header; by
+// default the held-out recordings stored with the trained test deployment.
+inline std::vector<Recording> ReadHeldout(std::string dir = DeploymentDir() + "/heldout") {
+  dir += "/";
   std::ifstream list(dir + "heldout.tsv");
   std::vector<Recording> out;
   std::string line;

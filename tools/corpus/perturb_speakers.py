@@ -15,7 +15,7 @@ made, so an interrupted run resumes.
 
 Usage:
   perturb_speakers.py --corpus DIR --list DIR/train.tsv --out-list DIR/train-perturbed.tsv \
-      [--factors 0.85,0.92,1.08,1.15] [--jobs 2]
+      [--factors 0.9,1.1] [--jobs 2]
 """
 import argparse
 import os
@@ -41,7 +41,7 @@ def _perturb(job):
     if not os.path.exists(out):
         os.makedirs(os.path.dirname(out), exist_ok=True)
         tmp = out + ".part.wav"
-        subprocess.run(["sox", "-R", "-q", os.path.join(corpus, row["path"]), "-r", "8000",
+        subprocess.run(["sox", "-R", "-V1", os.path.join(corpus, row["path"]), "-r", "8000",
                         "-b", "16", "-c", "1", tmp, "speed", f"{factor:g}"], check=True)
         os.replace(tmp, out)
     new = dict(row)
@@ -56,7 +56,7 @@ def main(argv=None):
     ap.add_argument("--corpus", required=True, help="corpus folder (paths are relative to it)")
     ap.add_argument("--list", required=True, help="list to perturb (manifest columns)")
     ap.add_argument("--out-list", required=True, help="list written: the rows and the new ones")
-    ap.add_argument("--factors", default="0.85,0.92,1.08,1.15", help="speed factors")
+    ap.add_argument("--factors", default="0.9,1.1", help="speed factors")
     ap.add_argument("--jobs", type=int, default=2)
     ap.add_argument("--quiet", action="store_true")
     a = ap.parse_args(argv)
