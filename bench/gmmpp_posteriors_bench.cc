@@ -12,7 +12,7 @@
 #include "IvectorExt/GMMPP_IVEXT/gmmpp/gmmpp-calculator.h"
 #include "IvectorExt/GMMPP_IVEXT/gmmpp/gmmpp-ivext.h"
 #include "IvectorExt/GMMPP_IVEXT/gmmpp/gmmpp.h"
-#include "tests/support/htk-writer.h"
+#include "tools/modelio/htk-writer.h"
 
 namespace {
 
@@ -28,15 +28,15 @@ struct Models {
   bool ok = false;
 
   Models() {
-    const jor_test::HtkGmm sel = jor_test::RandomDiagonalGmm(kGaussians, kDim, 1);
-    jor_test::HtkGmm post = jor_test::RandomFullGmm(kGaussians, kDim, 2);
+    const modelio::HtkGmm sel = modelio::RandomDiagonalGmm(kGaussians, kDim, 1);
+    modelio::HtkGmm post = modelio::RandomFullGmm(kGaussians, kDim, 2);
     for (int m = 0; m < kGaussians; ++m) post.gaussians[m].mean = sel.gaussians[m].mean;
-    ok = Load(selection, 1, jor_test::HtkBinaryGmm(sel), 0.0f) &&
-         Load(posterior, 2, jor_test::HtkBinaryGmm(post), 0.025f);
+    ok = Load(selection, 1, modelio::HtkBinaryGmm(sel), 0.0f) &&
+         Load(posterior, 2, modelio::HtkBinaryGmm(post), 0.025f);
     std::mt19937 rng(3);
     std::normal_distribution<double> noise(0.0, 1.0);
     for (int t = 0; t < kFramesPerSecond; ++t) {
-      const jor_test::HtkGaussian& g = sel.gaussians[rng() % kGaussians];
+      const modelio::HtkGaussian& g = sel.gaussians[rng() % kGaussians];
       for (double mu : g.mean) features.push_back(static_cast<float>(mu + noise(rng)));
     }
   }

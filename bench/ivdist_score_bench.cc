@@ -9,8 +9,8 @@
 
 #include "ivdist/splda.h"
 #include "ivdist/verifier.h"
-#include "tests/support/scoring-writer.h"
 #include "tests/support/test-dir.h"
+#include "tools/modelio/scoring-writer.h"
 
 namespace {
 
@@ -23,7 +23,7 @@ struct Models {
   ivdist::Verifier verifier;
   Models() {
     jor_test::TestDir dir;
-    const jor_test::ScoringSections s = jor_test::RandomScoringSections(kDim, 7);
+    const modelio::ScoringSections s = modelio::RandomScoringSections(kDim, 7);
     const std::string path = dir.File("splda.bin");
     jor_test::WriteFile(path, s.splda);
     FILE* f = std::fopen(path.c_str(), "rb");

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "ivdist/verifier.h"
-#include "tests/support/scoring-writer.h"
 #include "tests/support/test-dir.h"
+#include "tools/modelio/scoring-writer.h"
 
 namespace {
 
@@ -17,7 +17,7 @@ constexpr int32_t kDim = 512;
 
 void BM_VerifierTransform(benchmark::State& state) {
   jor_test::TestDir dir;
-  const jor_test::ScoringSections s = jor_test::RandomScoringSections(kDim, 3);
+  const modelio::ScoringSections s = modelio::RandomScoringSections(kDim, 3);
   const std::string mv = dir.File("mv.bin"), wh = dir.File("wh.bin"), sp = dir.File("sp.bin");
   jor_test::WriteFile(mv, s.meanVariance);
   jor_test::WriteFile(wh, s.whitening);

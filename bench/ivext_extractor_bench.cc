@@ -18,8 +18,8 @@
 #include "IvectorExt/ivext/iv-extractor.h"
 #include "IvectorExt/ivext/shmem-manager.h"
 #include "tests/ivext/ivector-reference.h"
-#include "tests/support/ivector-writer.h"
 #include "tests/support/test-dir.h"
+#include "tools/modelio/ivector-writer.h"
 
 extern char** environ;
 
@@ -31,11 +31,11 @@ struct Files {
   jor_test::TestDir dir;
   std::string float32, float64;
   Files() {
-    const jor_test::IvectorModel m = jor_test::RandomIvectorModel(kC, kF, kR, 7, 100.0, 0.1);
+    const modelio::IvectorModel m = modelio::RandomIvectorModel(kC, kF, kR, 7, 100.0, 0.1);
     float32 = dir.File("ivector32.bin");
     float64 = dir.File("ivector64.bin");
-    jor_test::WriteIvectorModel(float32, m, 4);
-    jor_test::WriteIvectorModel(float64, m, 8);
+    modelio::WriteIvectorModel(float32, m, 4);
+    modelio::WriteIvectorModel(float64, m, 8);
   }
 };
 

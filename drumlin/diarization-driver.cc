@@ -12,6 +12,7 @@
 
 #include "drumlin/audec.h"
 #include "drumlin/speaker-database.h"
+#include "drumlin/utf8.h"
 
 namespace drumlin {
 
@@ -107,65 +108,6 @@ bool ReadWholeFile(const char* path, std::vector<uint8_t>* data) {
 float KeptScore(float score) {
   if (std::isnan(score) || score < kMinScore || score < kScoreFloor) return 0.0f;
   return score;
-}
-
-void AppendUtf8(uint32_t cp, std::string* out) {
-  if (cp < 0x80) {
-    out->push_back(static_cast<char>(cp));
-  } else if (cp < 0x800) {
-    out->push_back(static_cast<char>(0xC0 | (cp >> 6)));
-    out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else if (cp < 0x10000) {
-    out->push_back(static_cast<char>(0xE0 | (cp >> 12)));
-    out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else {
-    out->push_back(static_cast<char>(0xF0 | (cp >> 18)));
-    out->push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  }
-}
-
-// Decodes one UTF-8 sequence at text[*i]; returns U+FFFD (consuming one byte)
-// for anything malformed, overlong, a surrogate or beyond U+10FFFF.
-uint32_t NextCodePoint(const std::string& text, size_t* i) {
-  const auto byte = [&](size_t k) { return static_cast<uint8_t>(text[k]); };
-  const uint8_t b0 = byte(*i);
-  int extra;
-  uint32_t cp;
-  uint32_t minimum;
-  if (b0 < 0x80) {
-    ++*i;
-    return b0;
-  } else if ((b0 & 0xE0) == 0xC0) {
-    extra = 1, cp = b0 & 0x1F, minimum = 0x80;
-  } else if ((b0 & 0xF0) == 0xE0) {
-    extra = 2, cp = b0 & 0x0F, minimum = 0x800;
-  } else if ((b0 & 0xF8) == 0xF0) {
-    extra = 3, cp = b0 & 0x07, minimum = 0x10000;
-  } else {
-    ++*i;
-    return 0xFFFD;
-  }
-  if (*i + extra >= text.size()) {
-    ++*i;
-    return 0xFFFD;
-  }
-  for (int k = 1; k <= extra; ++k) {
-    const uint8_t b = byte(*i + k);
-    if ((b & 0xC0) != 0x80) {
-      ++*i;
-      return 0xFFFD;
-    }
-    cp = (cp << 6) | (b & 0x3F);
-  }
-  if (cp < minimum || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-    ++*i;
-    return 0xFFFD;
-  }
-  *i += extra + 1;
-  return cp;
 }
 
 }  // namespace
@@ -277,56 +219,65 @@ std::string FormatSpeakerList(const std::vector<SpeakerTurn>& turns) {
 
 namespace {
 
-std::string DiarizeOrThrow(const PellamApi& api, const char* audioPath, const char* modelDir,
-                           const DiarizationOptions& options, DiarizationReport* report) {
-  const Printer print(options.debug);
-  auto t0 = Clock::now();
-
-  // 1-2. Load, split into pieces and copy their PCM out.
-  if (audioPath == nullptr) return kWaveSplitError;
+// The recording cut into pieces, their samples back to back.
+struct Pieces {
   std::vector<int16_t> samples;
   size_t pieceSamples = 0;
-  int n = 0;
-  {
-    std::vector<uint8_t> data;
-    if (!ReadWholeFile(audioPath, &data)) {
-      print("Cannot read %s", audioPath);
-      return kWaveSplitError;
-    }
-    const AudecFormatType type = Extension(audioPath) == ".mp3" ? AudecFormatMp3 : AudecFormatWav;
-    Audec audec;
-    audec.Debug(options.debug);
-    std::vector<uint8_t*> pieces;
-    size_t pieceBytes = 0;
-    const int r =
-        audec.SplitWave(type, data.data(), data.size(), kPieceSeconds, pieces, &pieceBytes);
-    if (r != 0) {
-      audec.SplitWaveRelease(&pieces);
-      print("SplitWave failed (%d)", r);
-      return kWaveSplitError;
-    }
-    pieceSamples = pieceBytes > kWavHeaderBytes ? (pieceBytes - kWavHeaderBytes) / 2 : 0;
-    n = static_cast<int>(pieces.size());
-    try {
-      samples.resize(static_cast<size_t>(n) * pieceSamples);
-    } catch (...) {
-      audec.SplitWaveRelease(&pieces);
-      throw;
-    }
-    for (int p = 0; p < n; ++p) {
-      std::memcpy(&samples[p * pieceSamples], pieces[p] + kWavHeaderBytes, pieceSamples * 2);
-    }
-    audec.SplitWaveRelease(&pieces);
-  }
-  print("%d pieces of %zu samples", n, pieceSamples);
-  // The clustering refuses such recordings; spare the N² comparisons.
-  if (n > kMaxClusterPieces) return kDiarizationError;
-  if (report) {
-    report->pieceCount = n;
-    report->loadSeconds = SecondsSince(t0);
-  }
+  int count = 0;
 
-  // 3. Recognition library and handle.
+  const int16_t* Piece(int p) const { return &samples[p * pieceSamples]; }
+};
+
+// The recognition library with the handle of this call.
+struct Recogniser {
+  const PellamApi& api;
+  void* handle = nullptr;
+  size_t templateSize = 0;
+};
+
+// 1-2. Reads and splits the recording and copies the pieces' PCM out. Null on
+// success, else the result text.
+const char* LoadPieces(const char* audioPath, const DiarizationOptions& options,
+                       const Printer& print, Pieces* pieces) {
+  if (audioPath == nullptr) return kWaveSplitError;
+  std::vector<uint8_t> data;
+  if (!ReadWholeFile(audioPath, &data)) {
+    print("Cannot read %s", audioPath);
+    return kWaveSplitError;
+  }
+  const AudecFormatType type = Extension(audioPath) == ".mp3" ? AudecFormatMp3 : AudecFormatWav;
+  Audec audec;
+  audec.Debug(options.debug);
+  std::vector<uint8_t*> split;
+  size_t pieceBytes = 0;
+  const int r = audec.SplitWave(type, data.data(), data.size(), kPieceSeconds, split, &pieceBytes);
+  if (r != 0) {
+    audec.SplitWaveRelease(&split);
+    print("SplitWave failed (%d)", r);
+    return kWaveSplitError;
+  }
+  const size_t pieceSamples = pieceBytes > kWavHeaderBytes ? (pieceBytes - kWavHeaderBytes) / 2 : 0;
+  const int n = static_cast<int>(split.size());
+  try {
+    pieces->samples.resize(static_cast<size_t>(n) * pieceSamples);
+  } catch (...) {
+    audec.SplitWaveRelease(&split);
+    throw;
+  }
+  for (int p = 0; p < n; ++p) {
+    std::memcpy(&pieces->samples[p * pieceSamples], split[p] + kWavHeaderBytes, pieceSamples * 2);
+  }
+  audec.SplitWaveRelease(&split);
+  pieces->pieceSamples = pieceSamples;
+  pieces->count = n;
+  print("%d pieces of %zu samples", n, pieceSamples);
+  return nullptr;
+}
+
+// 3. Initialises the library and creates the handle (the caller's HandleGuard
+// deletes it).
+const char* OpenRecogniser(const char* modelDir, const Printer& print, Recogniser* rec) {
+  const PellamApi& api = rec->api;
   if (!api.initialize || !api.create || !api.makeXvectorTemplate || !api.compare ||
       !api.getDetail || !api.getTemplateSize) {
     return kInitializeError;
@@ -337,77 +288,69 @@ std::string DiarizeOrThrow(const PellamApi& api, const char* audioPath, const ch
     print("RecInitialize failed (%d, detail %d)", r, api.getDetail(nullptr));
     return kInitializeError;
   }
-  void* handle = nullptr;
-  HandleGuard guard(api, &handle);
-  r = api.create(&handle);
+  r = api.create(&rec->handle);
   if (r != 0) {
     print("RecCreate failed (%d, detail %d)", r, api.getDetail(nullptr));
     return kInitializeError;
   }
+  return nullptr;
+}
 
-  // 4. Cross matching.
-  if (handle == nullptr) return kCrossMatchingError;
-  const int templateSizeValue = api.getTemplateSize();
-  if (templateSizeValue <= 0) {
-    print("Template size %d", templateSizeValue);
-    return kCrossMatchingError;
-  }
-  const size_t templateSize = static_cast<size_t>(templateSizeValue);
-  t0 = Clock::now();
-  std::vector<char> templates(static_cast<size_t>(n) * templateSize);
-  std::vector<uint8_t> made(n, 0);
+// 4, first half. One template per piece; `made` marks the pieces that have one
+// (without a template a piece is similar to nothing).
+void MakePieceTemplates(const Recogniser& rec, const Pieces& pieces, const Printer& print,
+                        std::vector<char>* templates, std::vector<uint8_t>* made) {
+  const int n = pieces.count;
+  const size_t templateSize = rec.templateSize;
+  templates->resize(static_cast<size_t>(n) * templateSize);
+  made->assign(n, 0);
   for (int p = 0; p < n; ++p) {
-    size_t count = pieceSamples;
+    size_t count = pieces.pieceSamples;
     float duration = 0, volume = 0, snr = 0;
-    r = api.makeXvectorTemplate(handle, &samples[p * pieceSamples], &count,
-                                &templates[p * templateSize], &templateSize, &duration, &volume,
-                                &snr);
+    const int r = rec.api.makeXvectorTemplate(rec.handle, pieces.Piece(p), &count,
+                                              &(*templates)[p * templateSize], &templateSize,
+                                              &duration, &volume, &snr);
     if (r == 0) {
-      made[p] = 1;
+      (*made)[p] = 1;
     } else {
-      // Without a template the piece is similar to nothing.
-      print("No template for piece %d (%d, detail %d)", p, r, api.getDetail(handle));
+      print("No template for piece %d (%d, detail %d)", p, r, rec.api.getDetail(rec.handle));
     }
   }
-  if (report) report->pieceTemplateSeconds = SecondsSince(t0);
+}
 
-  t0 = Clock::now();
+// 4, second half. The n × n similarity matrix: entry (k, j) scores piece k
+// (first argument) against piece j.
+std::vector<uint8_t> CrossScore(const Recogniser& rec, int n, const std::vector<char>& templates,
+                                const std::vector<uint8_t>& made, const Printer& print) {
+  const size_t templateSize = rec.templateSize;
   std::vector<uint8_t> matrix(static_cast<size_t>(n) * n, 0);
   for (int j = 0; j < n; ++j) {
     if (!made[j]) continue;
     for (int k = 0; k < n; ++k) {
       if (!made[k]) continue;
       float score = 0.0f;
-      r = api.compare(handle, &templates[k * templateSize], &templateSize,
-                      &templates[j * templateSize], &templateSize, &score);
+      const int r = rec.api.compare(rec.handle, &templates[k * templateSize], &templateSize,
+                                    &templates[j * templateSize], &templateSize, &score);
       if (r != 0) {
-        print("Compare %d with %d failed (%d, detail %d)", k, j, r, api.getDetail(handle));
+        print("Compare %d with %d failed (%d, detail %d)", k, j, r, rec.api.getDetail(rec.handle));
         score = 0.0f;
       }
       matrix[static_cast<size_t>(k) * n + j] = QuantiseScore(score);
     }
   }
-  if (report) report->compareSeconds = SecondsSince(t0);
+  return matrix;
+}
 
-  // 5. Clustering.
-  t0 = Clock::now();
-  SpeakerClustering clustering;
-  r = clustering.Run(matrix.data(), n);
-  if (r != kClusteringOk) {
-    print("Clustering failed (%d)", r);
-    return kDiarizationError;
-  }
-  const std::vector<int>& labels = clustering.labels();
-  const int clusters = clustering.clusterCount();
-  if (report) report->clusteringSeconds = SecondsSince(t0);
-  print("%d clusters", clusters);
-
-  // 6-7. Cluster audio and naming.
-  t0 = Clock::now();
+// 6-7. Names each cluster from the speaker database of `modelDir` by a
+// template of all its audio; "Unknown" where nothing reaches the threshold.
+std::vector<std::string> NameSpeakers(const Recogniser& rec, const char* modelDir,
+                                      const Pieces& pieces, const std::vector<int>& labels,
+                                      int clusters, const Printer& print) {
+  const size_t templateSize = rec.templateSize;
   std::vector<SpeakerEntry> entries;
   const std::string dbPath = SpeakerDatabasePath(modelDir);
-  r = ReadSpeakerDatabase(dbPath, &entries);
-  if (r != kSpeakerDbOk) throw std::bad_alloc();
+  const int status = ReadSpeakerDatabase(dbPath, &entries);
+  if (status != kSpeakerDbOk) throw std::bad_alloc();
   if (!entries.empty() && templateSize != kSpeakerTemplateBytes) {
     print("Templates of %zu bytes cannot be compared with the %zu-byte entries of %s", templateSize,
           kSpeakerTemplateBytes, dbPath.c_str());
@@ -417,17 +360,16 @@ std::string DiarizeOrThrow(const PellamApi& api, const char* audioPath, const ch
   std::vector<char> clusterTemplate(templateSize);
   for (int c = 0; c < clusters && !entries.empty(); ++c) {
     audio.clear();
-    for (int p = 0; p < n; ++p) {
+    for (int p = 0; p < pieces.count; ++p) {
       if (labels[p] != c) continue;
-      audio.insert(audio.end(), samples.begin() + p * pieceSamples,
-                   samples.begin() + (p + 1) * pieceSamples);
+      audio.insert(audio.end(), pieces.Piece(p), pieces.Piece(p) + pieces.pieceSamples);
     }
     size_t count = audio.size();
     float duration = 0, volume = 0, snr = 0;
-    r = api.makeXvectorTemplate(handle, audio.data(), &count, clusterTemplate.data(), &templateSize,
-                                &duration, &volume, &snr);
+    int r = rec.api.makeXvectorTemplate(rec.handle, audio.data(), &count, clusterTemplate.data(),
+                                        &templateSize, &duration, &volume, &snr);
     if (r != 0) {
-      print("No template for cluster %d (%d, detail %d)", c, r, api.getDetail(handle));
+      print("No template for cluster %d (%d, detail %d)", c, r, rec.api.getDetail(rec.handle));
       continue;
     }
     float best = -1.0f;
@@ -436,11 +378,11 @@ std::string DiarizeOrThrow(const PellamApi& api, const char* audioPath, const ch
       const size_t entryBytes = entries[e].templ.size();
       float score = 0.0f;
       if (entryBytes == templateSize) {
-        r = api.compare(handle, clusterTemplate.data(), &templateSize, entries[e].templ.data(),
-                        &entryBytes, &score);
+        r = rec.api.compare(rec.handle, clusterTemplate.data(), &templateSize,
+                            entries[e].templ.data(), &entryBytes, &score);
         if (r != 0) {
           print("Compare cluster %d with entry %d failed (%d, detail %d)", c, entries[e].number, r,
-                api.getDetail(handle));
+                rec.api.getDetail(rec.handle));
           score = 0.0f;
         }
       }
@@ -453,6 +395,60 @@ std::string DiarizeOrThrow(const PellamApi& api, const char* audioPath, const ch
     if (best >= kNameThreshold) names[c] = entries[bestEntry].name;
     print("Cluster %d: best score %.2f, %s", c, best, names[c].c_str());
   }
+  return names;
+}
+
+std::string DiarizeOrThrow(const PellamApi& api, const char* audioPath, const char* modelDir,
+                           const DiarizationOptions& options, DiarizationReport* report) {
+  const Printer print(options.debug);
+  auto t0 = Clock::now();
+
+  Pieces pieces;
+  if (const char* error = LoadPieces(audioPath, options, print, &pieces)) return error;
+  const int n = pieces.count;
+  // The clustering refuses such recordings; spare the N² comparisons.
+  if (n > kMaxClusterPieces) return kDiarizationError;
+  if (report) {
+    report->pieceCount = n;
+    report->loadSeconds = SecondsSince(t0);
+  }
+
+  Recogniser rec{api};
+  HandleGuard guard(api, &rec.handle);
+  if (const char* error = OpenRecogniser(modelDir, print, &rec)) return error;
+
+  // 4. Cross matching.
+  if (rec.handle == nullptr) return kCrossMatchingError;
+  const int templateSizeValue = api.getTemplateSize();
+  if (templateSizeValue <= 0) {
+    print("Template size %d", templateSizeValue);
+    return kCrossMatchingError;
+  }
+  rec.templateSize = static_cast<size_t>(templateSizeValue);
+  t0 = Clock::now();
+  std::vector<char> templates;
+  std::vector<uint8_t> made;
+  MakePieceTemplates(rec, pieces, print, &templates, &made);
+  if (report) report->pieceTemplateSeconds = SecondsSince(t0);
+  t0 = Clock::now();
+  std::vector<uint8_t> matrix = CrossScore(rec, n, templates, made, print);
+  if (report) report->compareSeconds = SecondsSince(t0);
+
+  // 5. Clustering.
+  t0 = Clock::now();
+  SpeakerClustering clustering;
+  const int r = clustering.Run(matrix.data(), n);
+  if (r != kClusteringOk) {
+    print("Clustering failed (%d)", r);
+    return kDiarizationError;
+  }
+  const std::vector<int>& labels = clustering.labels();
+  const int clusters = clustering.clusterCount();
+  if (report) report->clusteringSeconds = SecondsSince(t0);
+  print("%d clusters", clusters);
+
+  t0 = Clock::now();
+  std::vector<std::string> names = NameSpeakers(rec, modelDir, pieces, labels, clusters, print);
   if (report) report->namingSeconds = SecondsSince(t0);
 
   // 8-9. Turns and the speaker list.

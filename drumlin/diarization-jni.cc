@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "drumlin/diarization-driver.h"
+#include "drumlin/utf8.h"
 
 namespace {
 
@@ -15,29 +16,7 @@ std::vector<jchar> ToUtf16(const std::string& text) {
   out.reserve(text.size());
   size_t i = 0;
   while (i < text.size()) {
-    const uint8_t b0 = static_cast<uint8_t>(text[i]);
-    uint32_t cp = 0xFFFD;
-    size_t used = 1;
-    const int extra = b0 < 0x80             ? 0
-                      : (b0 & 0xE0) == 0xC0 ? 1
-                      : (b0 & 0xF0) == 0xE0 ? 2
-                      : (b0 & 0xF8) == 0xF0 ? 3
-                                            : -1;
-    if (extra == 0) {
-      cp = b0;
-    } else if (extra > 0 && i + extra < text.size()) {
-      uint32_t v = b0 & (0x3F >> extra);
-      bool ok = true;
-      for (int k = 1; k <= extra && ok; ++k) {
-        const uint8_t b = static_cast<uint8_t>(text[i + k]);
-        ok = (b & 0xC0) == 0x80;
-        v = (v << 6) | (b & 0x3F);
-      }
-      if (ok && v <= 0x10FFFF && !(v >= 0xD800 && v <= 0xDFFF)) {
-        cp = v;
-        used = extra + 1;
-      }
-    }
+    uint32_t cp = drumlin::NextCodePoint(text, &i);
     if (cp >= 0x10000) {
       cp -= 0x10000;
       out.push_back(static_cast<jchar>(0xD800 + (cp >> 10)));
@@ -45,7 +24,6 @@ std::vector<jchar> ToUtf16(const std::string& text) {
     } else {
       out.push_back(static_cast<jchar>(cp));
     }
-    i += used;
   }
   return out;
 }

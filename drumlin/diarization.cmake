@@ -5,7 +5,8 @@ find_package(JNI QUIET)
 set(DRUMLIN_DIARIZATION_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/speaker-clustering.cc
   ${CMAKE_CURRENT_LIST_DIR}/speaker-database.cc
-  ${CMAKE_CURRENT_LIST_DIR}/diarization-driver.cc)
+  ${CMAKE_CURRENT_LIST_DIR}/diarization-driver.cc
+  ${CMAKE_CURRENT_LIST_DIR}/utf8.cc)
 if(JNI_FOUND)
   list(APPEND DRUMLIN_DIARIZATION_SOURCES ${CMAKE_CURRENT_LIST_DIR}/diarization-jni.cc)
 else()

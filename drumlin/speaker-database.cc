@@ -5,6 +5,8 @@
 #include <memory>
 #include <new>
 
+#include "common/join-path.h"
+
 namespace drumlin {
 
 namespace {
@@ -17,11 +19,7 @@ using File = std::unique_ptr<FILE, FileCloser>;
 }  // namespace
 
 std::string SpeakerDatabasePath(const char* modelDir) {
-  if (modelDir == nullptr || modelDir[0] == '\0') return kSpeakerDatabaseName;
-  std::string path(modelDir);
-  path += kPathSeparator;
-  path += kSpeakerDatabaseName;
-  return path;
+  return common::JoinPath(modelDir, kSpeakerDatabaseName);
 }
 
 SpeakerEntry DecodeSpeakerRecord(const uint8_t* record) {

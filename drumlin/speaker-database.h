@@ -25,12 +25,6 @@ constexpr size_t kSpeakerNameOffset = 4;
 constexpr size_t kSpeakerFlagOffset = 132;
 constexpr size_t kSpeakerTemplateOffset = 133;
 
-#if defined(_WIN32)
-constexpr char kPathSeparator = '\\';
-#else
-constexpr char kPathSeparator = '/';
-#endif
-
 constexpr int kSpeakerDbOk = 0;
 constexpr int kSpeakerDbNameTooLong = -1;   // the name does not fit 127 bytes + NUL
 constexpr int kSpeakerDbTemplateSize = -2;  // the template is not 4,356 bytes
@@ -44,7 +38,7 @@ struct SpeakerEntry {
   std::vector<char> templ;  // kSpeakerTemplateBytes bytes
 };
 
-// "<modelDir><separator>spdbdata"; the bare name for a null or empty directory.
+// "spdbdata" in `modelDir`, joined as common::JoinPath does.
 std::string SpeakerDatabasePath(const char* modelDir);
 
 // Decodes one record of kSpeakerRecordBytes bytes.

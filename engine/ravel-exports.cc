@@ -9,8 +9,8 @@
 #include "IvectorExt/ivext/shmem-manager.h"
 #include "brindle/xvext.h"
 #include "common/model/model_manager.h"
+#include "common/join-path.h"
 #include "common/status.h"
-#include "engine/config-paths.h"
 #include "engine/engine-state.h"
 #include "engine/logging.h"
 #include "engine/ravel.h"
@@ -27,9 +27,9 @@ uint32_t InitializeSequence(const char* modelPath, int gselectCount, float minPo
   EngineState& s = State();
   std::string mfccPath, logPath, xvectorPath;
   try {
-    mfccPath = JoinConfigPath(configDir, "mfcc-options.json");
-    logPath = JoinConfigPath(configDir, "log-options.json");
-    xvectorPath = JoinConfigPath(configDir, "xe5.pb");
+    mfccPath = common::JoinPath(configDir, "mfcc-options.json");
+    logPath = common::JoinPath(configDir, "log-options.json");
+    xvectorPath = common::JoinPath(configDir, "xe5.pb");
   } catch (const std::bad_alloc&) {
     return kNoMemory;
   }

@@ -7,12 +7,11 @@
  * (8 kHz by default). Each recording gives an x-vector template (whole
  * recording) and an i-vector template (streamed in 20 ms chunks); the test
  * recording is scored against A and B with each kind. */
-#include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
-#include <string.h>
 
 #include "pellam/pellam.h"
+#include "tools/wavio/wav-reader.h"
 
 #define RecInit Entry_cd45c54f57981b6bcdc2efd49e6929c10567ebe7bb1d75e59fe3bae9d39ee7ab
 #define RecTerm Entry_fb7923f791fb19135c1faedc427acd7ff5fee971c577b29513dede24d862df4a
@@ -26,36 +25,6 @@
 #define RecDetail Entry_34a0d7eeb8756d45404ab5a6d690cb4fa2a8ef828a51cd8b0c8b8d036afe74d1
 #define RecSize Entry_ee8a4b11689d57013760f6094ee7e4e8016ac9e2b3382f778aa7980c49ca9fe8
 
-/* Reads the samples of a 16-bit mono PCM WAV file; NULL on any other file. */
-static short* read_wav(const char* path, size_t* count) {
-  FILE* f = fopen(path, "rb");
-  if (!f) return NULL;
-  unsigned char head[12], chunk[8];
-  short* pcm = NULL;
-  int ok_format = 0;
-  if (fread(head, 1, 12, f) != 12 || memcmp(head, "RIFF", 4) || memcmp(head + 8, "WAVE", 4)) {
-    fclose(f);
-    return NULL;
-  }
-  while (fread(chunk, 1, 8, f) == 8) {
-    uint32_t size = chunk[4] | chunk[5] << 8 | chunk[6] << 16 | (uint32_t)chunk[7] << 24;
-    if (!memcmp(chunk, "fmt ", 4) && size >= 16) {
-      unsigned char fmt[16];
-      if (fread(fmt, 1, 16, f) != 16) break;
-      ok_format = fmt[0] == 1 && fmt[2] == 1 && fmt[14] == 16;
-      fseek(f, (long)(size - 16 + (size & 1)), SEEK_CUR);
-    } else if (!memcmp(chunk, "data", 4) && ok_format) {
-      pcm = malloc(size ? size : 1);
-      *count = pcm ? fread(pcm, 2, size / 2, f) : 0;
-      break;
-    } else {
-      fseek(f, (long)(size + (size & 1)), SEEK_CUR);
-    }
-  }
-  fclose(f);
-  return pcm;
-}
-
 static int fail(const char* what, int status, void* handle) {
   fprintf(stderr, "%s failed: status %d, detail 0x%05X\n", what, status, RecDetail(handle));
   return 1;
@@ -68,12 +37,15 @@ int main(int argc, char** argv) {
   }
   size_t n[3];
   short* pcm[3];
+  JorWav wav[3];
   for (int i = 0; i < 3; ++i) {
-    pcm[i] = read_wav(argv[2 + i], &n[i]);
-    if (!pcm[i]) {
-      fprintf(stderr, "%s: not a 16-bit mono PCM WAV file\n", argv[2 + i]);
+    const char* why = JorWavRead(argv[2 + i], &wav[i]);
+    if (why) {
+      fprintf(stderr, "%s: not a 16-bit mono PCM WAV file (%s)\n", argv[2 + i], why);
       return 1;
     }
+    pcm[i] = wav[i].samples;
+    n[i] = wav[i].count;
   }
   bool share = false;
   int r = RecInit(argv[1], &share);
@@ -113,6 +85,6 @@ int main(int argc, char** argv) {
 
   RecDelete_(&h);
   RecTerm();
-  for (int i = 0; i < 3; ++i) free(pcm[i]);
+  for (int i = 0; i < 3; ++i) JorWavFree(&wav[i]);
   return 0;
 }

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "common/join-path.h"
 #include "engine/ravel-exports.h"
 
 namespace {
@@ -31,15 +32,6 @@ int Guarded(F&& body) {
   }
 }
 
-std::string ModelPath(const char* configDir) {
-  // A null or empty directory means the working directory.
-  if (configDir == nullptr || configDir[0] == '\0') return "ulxmodel.dat";
-  std::string path(configDir);
-  const char last = path.back();
-  if (last != '/' && last != '\\') path += '/';
-  return path + "ulxmodel.dat";
-}
-
 }  // namespace
 
 extern "C" {
@@ -49,7 +41,7 @@ int Entry_cd45c54f57981b6bcdc2efd49e6929c10567ebe7bb1d75e59fe3bae9d39ee7ab(
     const char* configDir, const bool* shareModel) {
   return Guarded([&] {
     std::lock_guard<std::mutex> lock(g_initLock);
-    const std::string modelPath = ModelPath(configDir);
+    const std::string modelPath = common::JoinPath(configDir, "ulxmodel.dat");
     std::snprintf(g_version, sizeof(g_version), "%d.%d.%d.%d", 1, 1, 0, 0);
     if (shareModel == nullptr) return kInvalidArgument;
     return Ravel_Initialize(modelPath.c_str(), 20, 0.025f, configDir, *shareModel);

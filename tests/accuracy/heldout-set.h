@@ -15,6 +15,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tools/wavio/wav-reader.h"
+
 namespace jor_accuracy {
 
 // 256 header bytes and 2 x 512 + 1 values: the size a "spdbdata" record holds.
@@ -33,41 +35,6 @@ inline std::string DeploymentDir() {
   return std::string(JOR_SOURCE_DIR) + "/tests/data/trained";
 }
 
-// 16-bit mono PCM WAV: walks the chunks, so headers with extra chunks read too.
-inline bool ReadWav(const std::string& path, std::vector<short>* pcm) {
-  std::ifstream in(path, std::ios::binary);
-  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  auto u32 = [&](size_t at) {
-    return static_cast<uint32_t>(static_cast<unsigned char>(bytes[at])) |
-           static_cast<uint32_t>(static_cast<unsigned char>(bytes[at + 1])) << 8 |
-           static_cast<uint32_t>(static_cast<unsigned char>(bytes[at + 2])) << 16 |
-           static_cast<uint32_t>(static_cast<unsigned char>(bytes[at + 3])) << 24;
-  };
-  if (bytes.size() < 12 || bytes.compare(0, 4, "RIFF") != 0 || bytes.compare(8, 4, "WAVE") != 0)
-    return false;
-  bool format_ok = false;
-  for (size_t at = 12; at + 8 <= bytes.size();) {
-    const std::string id = bytes.substr(at, 4);
-    const size_t size = u32(at + 4);
-    if (size > bytes.size() - at - 8) return false;
-    if (id == "fmt " && size >= 16) {
-      const unsigned char* f = reinterpret_cast<const unsigned char*>(bytes.data() + at + 8);
-      format_ok = f[0] == 1 && f[1] == 0 && f[2] == 1 && f[3] == 0 && f[14] == 16;
-    } else if (id == "data") {
-      if (!format_ok) return false;
-      pcm->resize(size / 2);
-      for (size_t i = 0; i < pcm->size(); ++i) {
-        const auto lo = static_cast<unsigned char>(bytes[at + 8 + 2 * i]);
-        const auto hi = static_cast<unsigned char>(bytes[at + 9 + 2 * i]);
-        (*pcm)[i] = static_cast<short>(static_cast<uint16_t>(lo | hi << 8));
-      }
-      return true;
-    }
-    at += 8 + size + (size & 1);
-  }
-  return false;
-}
-
 // DIR/heldout.tsv: speaker, recording, path (relative to DIR), with a header; by
 // default the held-out recordings stored with the trained test deployment.
 inline std::vector<Recording> ReadHeldout(std::string dir = DeploymentDir() + "/heldout") {
@@ -83,7 +50,7 @@ inline std::vector<Recording> ReadHeldout(std::string dir = DeploymentDir() + "/
     if (!std::getline(row, r.speaker, '\t') || !std::getline(row, r.id, '\t') ||
         !std::getline(row, path, '\t'))
       continue;
-    if (ReadWav(dir + path, &r.pcm)) out.push_back(std::move(r));
+    if (wavio::ReadWav(dir + path, &r.pcm).empty()) out.push_back(std::move(r));
   }
   return out;
 }

@@ -11,14 +11,14 @@
 #include "drumlin/speaker-database.h"
 #include "tests/diarization/fake-recogniser.h"
 #include "tests/support/synthetic-speech.h"
-#include "tests/support/test-deployment.h"
 #include "tests/support/test-dir.h"
+#include "tools/modelio/random-deployment.h"
 
 namespace {
 
 TEST(DiarizationDeployment, ListShapeAndForeignDatabase) {
   jor_test::TestDir dir;
-  jor_test::WriteTestDeployment(dir.path().string());
+  modelio::WriteRandomDeployment(dir.path().string());
   // Entries of the 4,356-byte format; the test models make smaller
   // templates, so no entry may name a speaker.
   drumlin::SpeakerEntry entry;

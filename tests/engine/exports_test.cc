@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "engine/ravel-exports.h"
-#include "tests/support/container-writer.h"
 #include "tests/support/test-dir.h"
+#include "tools/modelio/container-writer.h"
 
 namespace {
 

@@ -8,15 +8,15 @@
 
 #include "engine/ravel-exports.h"
 #include "tests/support/synthetic-speech.h"
-#include "tests/support/test-deployment.h"
 #include "tests/support/test-dir.h"
+#include "tools/modelio/random-deployment.h"
 
 namespace {
 
 class LifecycleTest : public ::testing::Test {
  protected:
-  void Init(const jor_test::DeploymentSpec& spec = {}) {
-    jor_test::WriteTestDeployment(dir_.path().string(), spec);
+  void Init(const modelio::DeploymentSpec& spec = {}) {
+    modelio::WriteRandomDeployment(dir_.path().string(), spec);
     const bool share = false;
     ASSERT_EQ(Ravel_Initialize(dir_.File("ulxmodel.dat").c_str(), 20, 0.025f,
                                dir_.path().c_str(), share),
@@ -45,8 +45,8 @@ TEST_F(LifecycleTest, DetailAndSecondInitialisation) {
 }
 
 TEST_F(LifecycleTest, InitialisationAfterFailure) {
-  jor_test::DeploymentSpec spec;
-  jor_test::WriteTestDeployment(dir_.path().string(), spec);
+  modelio::DeploymentSpec spec;
+  modelio::WriteRandomDeployment(dir_.path().string(), spec);
   std::string container = jor_test::ReadFile(dir_.File("ulxmodel.dat"));
   jor_test::WriteFile(dir_.File("ulxmodel.dat"), container.substr(0, 60));
   const bool share = false;
@@ -171,7 +171,7 @@ TEST_F(LifecycleTest, ScoreAsymmetryAndChecksum) {
 }
 
 TEST_F(LifecycleTest, Dimension512GivesThe4356ByteTemplate) {
-  jor_test::DeploymentSpec spec;
+  modelio::DeploymentSpec spec;
   spec.dim = 512;
   spec.numGaussians = 24;
   Init(spec);
@@ -186,8 +186,8 @@ namespace {
 // used for x-vector templates.
 TEST(LifecycleToolsTest, NetworkFromThePythonWriter) {
   jor_test::TestDir dir;
-  jor_test::DeploymentSpec spec;
-  jor_test::WriteTestDeployment(dir.path().string(), spec);
+  modelio::DeploymentSpec spec;
+  modelio::WriteRandomDeployment(dir.path().string(), spec);
   const std::string command = "/usr/bin/python3 " JOR_SOURCE_DIR
                               "/tools/xvector/xe5_writer.py --output " +
                               dir.File("xe5.pb") +

@@ -1,12 +1,26 @@
 // Engine log: pattern, level threshold, the message layout and level 6 (off).
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <regex>
 
 #include "engine/logging.h"
 #include "tests/support/test-dir.h"
 
 namespace {
+
+// Regression: a program that logs through the engine's parts before any
+// engine initialisation (jor-export) created "ULXSdk.log" in its working
+// directory. First in this file: it needs logging not yet set up.
+TEST(LoggingTest, LogBeforeInitialisationCreatesNoLogFile) {
+  jor_test::TestDir dir;
+  const std::filesystem::path previous = std::filesystem::current_path();
+  std::filesystem::current_path(dir.path());
+  jor_log::LogF(__FILE__, "Fn", 1, jor_log::kError, "before any set-up");
+  const bool created = std::filesystem::exists(dir.path() / "ULXSdk.log");
+  std::filesystem::current_path(previous);
+  EXPECT_FALSE(created);
+}
 
 TEST(LoggingTest, WritesPatternAtConfiguredLevelOnly) {
   jor_test::TestDir dir;

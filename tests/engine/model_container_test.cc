@@ -8,13 +8,13 @@
 
 #include "common/model/model_manager.h"
 #include "engine/logging.h"
-#include "tests/support/container-writer.h"
 #include "tests/support/test-dir.h"
+#include "tools/modelio/container-writer.h"
 
 namespace {
 
 using common::model::ModelManager;
-using jor_test::ContainerSection;
+using modelio::ContainerSection;
 
 std::string ReadAll(FILE* f, size_t n) {
   std::string s(n, '\0');
@@ -34,7 +34,7 @@ TEST(ModelManagerTest, HeaderFailures) {
     std::string bytes;
     uint32_t expected;
   };
-  std::string valid = jor_test::BuildContainer(SixSections());
+  std::string valid = modelio::BuildContainer(SixSections());
   std::string bad_version = valid;
   bad_version[0] = 2;
   std::string bad_count = valid;
@@ -71,7 +71,7 @@ TEST(ModelManagerTest, StreamsAreIndependentAndOrderFree) {
   std::vector<ContainerSection> reverse(forward.rbegin(), forward.rend());
   for (const auto& sections : {forward, reverse}) {
     const std::string path = dir.File("c.dat");
-    jor_test::WriteFile(path, jor_test::BuildContainer(sections));
+    jor_test::WriteFile(path, modelio::BuildContainer(sections));
     ModelManager m(path.c_str());
     ASSERT_EQ(m.initialize(), 0u);
     EXPECT_EQ(m.Reserved(), 0x1234);
@@ -96,7 +96,7 @@ TEST(ModelManagerTest, UnknownTypeIsLoggedAndSkipped) {
   auto sections = SixSections();
   sections[4].type = 7;
   const std::string path = dir.File("c.dat");
-  jor_test::WriteFile(path, jor_test::BuildContainer(sections));
+  jor_test::WriteFile(path, modelio::BuildContainer(sections));
   ModelManager m(path.c_str());
   ASSERT_EQ(m.initialize(), 0u);
   EXPECT_EQ(m.MeanVariance(), nullptr);
@@ -111,7 +111,7 @@ TEST(ModelManagerTest, UnknownTypeIsLoggedAndSkipped) {
 
 TEST(ModelManagerTest, OffsetPastEndSeeksAndReadsNothing) {
   jor_test::TestDir dir;
-  std::string bytes = jor_test::BuildContainer(SixSections());
+  std::string bytes = modelio::BuildContainer(SixSections());
   const int32_t far = 1 << 20;
   std::memcpy(&bytes[4 + 12 * 3], &far, 4);
   const std::string path = dir.File("c.dat");

@@ -11,19 +11,19 @@
 #include "IvectorExt/GMMPP_IVEXT/gmmpp/gmmpp.h"
 #include "tests/gmmpp/htk-test-util.h"
 #include "tests/gmmpp/posterior-reference.h"
-#include "tests/support/htk-writer.h"
+#include "tools/modelio/htk-writer.h"
 
 namespace {
 
-using jor_test::HtkGaussian;
-using jor_test::HtkGmm;
 using jor_test::Kept;
 using jor_test::Reference;
 using jor_test::ScopedSet;
+using modelio::HtkGaussian;
+using modelio::HtkGmm;
 
 GMMPP* Prepare(const HtkGmm& gmm) {
   ScopedSet s;
-  if (jor_test::Read3(jor_test::HtkTextGmm(gmm), &s.set) != 0) return nullptr;
+  if (jor_test::Read3(modelio::HtkTextGmm(gmm), &s.set) != 0) return nullptr;
   GMMPP* g = nullptr;
   if (GMMPP_Init(&g, &s.set) != 0) return nullptr;
   return g;
@@ -56,10 +56,10 @@ struct CalcCase {
 };
 
 TEST(GmmppCalcTest, MatchesReferencePosteriors) {
-  const HtkGmm models[] = {jor_test::RandomDiagonalGmm(16, 6, 101),
-                           jor_test::RandomFullGmm(10, 5, 102),
-                           jor_test::RandomFullGmm(6, 9, 103, /*withGconst=*/false),
-                           jor_test::RandomDiagonalGmm(12, 13, 104, /*withGconst=*/false)};
+  const HtkGmm models[] = {modelio::RandomDiagonalGmm(16, 6, 101),
+                           modelio::RandomFullGmm(10, 5, 102),
+                           modelio::RandomFullGmm(6, 9, 103, /*withGconst=*/false),
+                           modelio::RandomDiagonalGmm(12, 13, 104, /*withGconst=*/false)};
   const CalcCase cases[] = {
       {"dense", false, false, -1, 0.0},
       {"dense floor", false, false, -1, 0.025},
@@ -122,7 +122,7 @@ TEST(GmmppCalcTest, MatchesReferencePosteriors) {
 }
 
 TEST(GmmppCalcTest, CandidateEdgeCases) {
-  const HtkGmm gmm = jor_test::RandomDiagonalGmm(6, 4, 7);
+  const HtkGmm gmm = modelio::RandomDiagonalGmm(6, 4, 7);
   GMMPP* g = Prepare(gmm);
   ASSERT_NE(g, nullptr);
   const int M = 6;
@@ -178,7 +178,7 @@ TEST(GmmppCalcTest, CandidateEdgeCases) {
 }
 
 TEST(GmmppCalcTest, ArgumentChecks) {
-  const HtkGmm gmm = jor_test::RandomDiagonalGmm(4, 3, 8);
+  const HtkGmm gmm = modelio::RandomDiagonalGmm(4, 3, 8);
   GMMPP* g = Prepare(gmm);
   ASSERT_NE(g, nullptr);
   GMMPP* none = nullptr;
@@ -276,18 +276,18 @@ TEST(GmmppCalcTest, InitChecksTheModelShape) {
 }
 
 TEST(GmmppCalcTest, InitInvertsVariancesAndExpandsInverseCovariances) {
-  const HtkGmm gmm = jor_test::RandomFullGmm(2, 4, 55);
+  const HtkGmm gmm = modelio::RandomFullGmm(2, 4, 55);
   GMMPP* g = Prepare(gmm);
   ASSERT_NE(g, nullptr);
   const HtkStream* s = jor_test::FirstStream(*g->pHmms);
   for (int m = 0; m < 2; ++m) {
-    const std::vector<double> a = jor_test::ExpandUpper(gmm.gaussians[m].invCovarUpper, 4);
+    const std::vector<double> a = modelio::ExpandUpper(gmm.gaussians[m].invCovarUpper, 4);
     for (int r = 0; r < 4; ++r) {
       for (int c = 0; c < 4; ++c) EXPECT_EQ(s->mixtures[m]->invCovar->rows[r][c], a[r * 4 + c]);
     }
   }
   GMMPP_Free(&g);
-  const HtkGmm diag = jor_test::RandomDiagonalGmm(2, 3, 56);
+  const HtkGmm diag = modelio::RandomDiagonalGmm(2, 3, 56);
   g = Prepare(diag);
   ASSERT_NE(g, nullptr);
   s = jor_test::FirstStream(*g->pHmms);

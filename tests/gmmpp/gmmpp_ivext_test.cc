@@ -12,14 +12,14 @@
 #include "IvectorExt/ivext/iv-extractor.h"
 #include "tests/gmmpp/htk-test-util.h"
 #include "tests/gmmpp/posterior-reference.h"
-#include "tests/support/htk-writer.h"
+#include "tools/modelio/htk-writer.h"
 
 namespace {
 
 using gmmpp_ivext::GmmppCalculator;
 using gmmpp_ivext::GmmppIvext;
-using jor_test::HtkGmm;
 using jor_test::MemFile;
+using modelio::HtkGmm;
 
 constexpr int kDim = 5;
 constexpr int kGaussians = 16;
@@ -66,7 +66,7 @@ std::vector<float> Features(const HtkGmm& gmm, int frames, int extra, unsigned s
   std::normal_distribution<double> noise(0.0, 0.8);
   std::vector<float> f;
   for (int t = 0; t < frames; ++t) {
-    const jor_test::HtkGaussian& g = gmm.gaussians[rng() % gmm.gaussians.size()];
+    const modelio::HtkGaussian& g = gmm.gaussians[rng() % gmm.gaussians.size()];
     for (double mu : g.mean) f.push_back(static_cast<float>(mu + noise(rng)));
   }
   for (int i = 0; i < extra; ++i) f.push_back(1.0f);  // a partial frame, ignored
@@ -99,8 +99,8 @@ class GmmppIvextTest : public testing::Test {
  protected:
   void SetUp() override {
     GmmppIvext::ReleaseModels();
-    selection = jor_test::RandomDiagonalGmm(kGaussians, kDim, 401);
-    posterior = jor_test::RandomFullGmm(kGaussians, kDim, 402);
+    selection = modelio::RandomDiagonalGmm(kGaussians, kDim, 401);
+    posterior = modelio::RandomFullGmm(kGaussians, kDim, 402);
     // Posterior model means near the selection model's so that the selected
     // Gaussians carry weight under both.
     for (int m = 0; m < kGaussians; ++m) posterior.gaussians[m].mean = selection.gaussians[m].mean;
@@ -108,7 +108,7 @@ class GmmppIvextTest : public testing::Test {
   void TearDown() override { GmmppIvext::ReleaseModels(); }
 
   int Load(GmmppCalculator& calc, int id, const HtkGmm& gmm, int outSize, float threshold) {
-    MemFile f(jor_test::HtkTextGmm(gmm));
+    MemFile f(modelio::HtkTextGmm(gmm));
     return calc.LoadModel(id, f.get(), outSize, threshold);
   }
 
@@ -187,8 +187,8 @@ TEST_F(GmmppIvextTest, NotReadyUntilModelsLoad) {
   EXPECT_EQ(static_cast<uint32_t>(inst.ExtractIvectorFromFeatures(f, out)), kNotReady);
   EXPECT_EQ(static_cast<uint32_t>(inst.ResetStats()), kNotReady);
 
-  const std::string good1 = jor_test::HtkTextGmm(selection);
-  const std::string good2 = jor_test::HtkTextGmm(posterior);
+  const std::string good1 = modelio::HtkTextGmm(selection);
+  const std::string good2 = modelio::HtkTextGmm(posterior);
   const std::string ext = ExtractorSection(kGaussians, kDim, 3);
   struct Case {
     const char* name;
@@ -224,7 +224,7 @@ TEST_F(GmmppIvextTest, ReadyModelsServeInstances) {
       GTEST_SKIP() << "the i-vector extractor cannot load models yet";
     }
   }
-  MemFile f1(jor_test::HtkTextGmm(selection)), f2(jor_test::HtkTextGmm(posterior)), f3(ext);
+  MemFile f1(modelio::HtkTextGmm(selection)), f2(modelio::HtkTextGmm(posterior)), f3(ext);
   ASSERT_EQ(GmmppIvext::InitModels(f1.get(), f2.get(), f3.get(), kSelect, kFloor, kDim, false), 0);
   GmmppIvext inst;
   ASSERT_NE(inst.Stats(), nullptr);

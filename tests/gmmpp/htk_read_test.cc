@@ -9,15 +9,15 @@
 
 #include "IvectorExt/GMMPP_IVEXT/htk-hmm/htk-hmm.h"
 #include "tests/gmmpp/htk-test-util.h"
-#include "tests/support/htk-writer.h"
+#include "tools/modelio/htk-writer.h"
 
 namespace {
 
 using jor_test::FirstStream;
-using jor_test::HtkGmm;
 using jor_test::MemFile;
 using jor_test::Read3;
 using jor_test::ScopedSet;
+using modelio::HtkGmm;
 
 // Checks the set against the GMM it was written from.
 void ExpectSetHolds(const HTK_HMMS& set, const HtkGmm& gmm) {
@@ -39,7 +39,7 @@ void ExpectSetHolds(const HTK_HMMS& set, const HtkGmm& gmm) {
   EXPECT_EQ(set.mixList.count, s->nMix);
   for (int m = 0; m < s->nMix; ++m) {
     SCOPED_TRACE(m);
-    const jor_test::HtkGaussian& g = gmm.gaussians[m];
+    const modelio::HtkGaussian& g = gmm.gaussians[m];
     const HtkMixture* mix = s->mixtures[m];
     ASSERT_NE(mix, nullptr);
     EXPECT_EQ(s->mixWeights[m], g.weight);
@@ -64,12 +64,12 @@ void ExpectSetHolds(const HTK_HMMS& set, const HtkGmm& gmm) {
 }
 
 TEST(HtkReadTest, TextAndBinaryFormsReadToTheSameSet) {
-  const HtkGmm gmms[] = {jor_test::RandomDiagonalGmm(4, 5, 11), jor_test::RandomFullGmm(3, 4, 12)};
+  const HtkGmm gmms[] = {modelio::RandomDiagonalGmm(4, 5, 11), modelio::RandomFullGmm(3, 4, 12)};
   for (const HtkGmm& gmm : gmms) {
     for (bool binary : {false, true}) {
       SCOPED_TRACE(binary ? "binary" : "text");
       ScopedSet s;
-      const std::string bytes = binary ? jor_test::HtkBinaryGmm(gmm) : jor_test::HtkTextGmm(gmm);
+      const std::string bytes = binary ? modelio::HtkBinaryGmm(gmm) : modelio::HtkTextGmm(gmm);
       ASSERT_EQ(Read3(bytes, &s.set), 0);
       ExpectSetHolds(s.set, gmm);
       EXPECT_EQ(s.set.meanList.count, static_cast<int>(gmm.gaussians.size()));
@@ -90,10 +90,10 @@ TEST(HtkReadTest, EmptySectionsGiveAnEmptySet) {
 }
 
 TEST(HtkReadTest, StopsAtTheSeparator) {
-  const HtkGmm gmm = jor_test::RandomDiagonalGmm(2, 3, 5);
+  const HtkGmm gmm = modelio::RandomDiagonalGmm(2, 3, 5);
   ScopedSet s;
   // Whatever follows the separator belongs to the next section.
-  ASSERT_EQ(Read3(jor_test::HtkTextGmm(gmm) + "\x01\x02 not HTK", &s.set), 0);
+  ASSERT_EQ(Read3(modelio::HtkTextGmm(gmm) + "\x01\x02 not HTK", &s.set), 0);
   ExpectSetHolds(s.set, gmm);
 }
 
@@ -298,12 +298,12 @@ TEST(HtkReadTest, ComputedGconst) {
                      2 * std::log(2 * std::numbers::pi) + std::log(2.0) - 1e10);
   }
   // Inverse covariance: n ln 2π - ln det A from its own matrix.
-  const HtkGmm gmm = jor_test::RandomFullGmm(2, 6, 3, /*withGconst=*/false);
+  const HtkGmm gmm = modelio::RandomFullGmm(2, 6, 3, /*withGconst=*/false);
   for (bool binary : {false, true}) {
     ScopedSet s;
-    ASSERT_EQ(Read3(binary ? jor_test::HtkBinaryGmm(gmm) : jor_test::HtkTextGmm(gmm), &s.set), 0);
+    ASSERT_EQ(Read3(binary ? modelio::HtkBinaryGmm(gmm) : modelio::HtkTextGmm(gmm), &s.set), 0);
     for (int m = 0; m < 2; ++m) {
-      const double expected = jor_test::FullGconst(gmm.gaussians[m].invCovarUpper, 6);
+      const double expected = modelio::FullGconst(gmm.gaussians[m].invCovarUpper, 6);
       EXPECT_NEAR(FirstStream(s.set)->mixtures[m]->gconst, expected, 1e-9 * std::fabs(expected));
     }
   }
@@ -332,11 +332,11 @@ TEST(HtkReadTest, ZeroSizedRecordsAreReadAndReleased) {
 }
 
 TEST(HtkReadTest, CopyIsDeepAndIndependent) {
-  const HtkGmm gmms[] = {jor_test::RandomDiagonalGmm(3, 4, 21), jor_test::RandomFullGmm(2, 3, 22)};
+  const HtkGmm gmms[] = {modelio::RandomDiagonalGmm(3, 4, 21), modelio::RandomFullGmm(2, 3, 22)};
   for (const HtkGmm& gmm : gmms) {
     HTK_HMMS src;
     HTKinit(&src);
-    ASSERT_EQ(Read3(jor_test::HtkTextGmm(gmm), &src), 0);
+    ASSERT_EQ(Read3(modelio::HtkTextGmm(gmm), &src), 0);
     ScopedSet dst;
     ASSERT_EQ(HTKcopy(&src, &dst.set), 0);
     EXPECT_NE(dst.set.hmmList.first, src.hmmList.first);
@@ -359,11 +359,11 @@ TEST(HtkReadTest, CopyIsDeepAndIndependent) {
 // Every prefix of a small model (and a few thousand corrupted copies) reads
 // without crash or leak, whatever the result.
 TEST(HtkReadTest, TruncatedAndCorruptedInputIsSafe) {
-  const HtkGmm diag = jor_test::RandomDiagonalGmm(2, 3, 31);
-  const HtkGmm full = jor_test::RandomFullGmm(1, 3, 32);
+  const HtkGmm diag = modelio::RandomDiagonalGmm(2, 3, 31);
+  const HtkGmm full = modelio::RandomFullGmm(1, 3, 32);
   const std::string models[] = {
-      jor_test::HtkTextGmm(diag, false), jor_test::HtkBinaryGmm(diag, false),
-      jor_test::HtkTextGmm(full, false), jor_test::HtkBinaryGmm(full, false)};
+      modelio::HtkTextGmm(diag, false), modelio::HtkBinaryGmm(diag, false),
+      modelio::HtkTextGmm(full, false), modelio::HtkBinaryGmm(full, false)};
   for (const std::string& model : models) {
     for (size_t n = 0; n < model.size(); ++n) {
       for (int id : {1, 2}) {

@@ -7,9 +7,12 @@
 #include <utility>
 #include <vector>
 
-#include "tests/support/htk-writer.h"
+#include "tools/modelio/htk-writer.h"
 
 namespace jor_test {
+
+using modelio::HtkGaussian;
+using modelio::HtkGmm;
 
 struct Kept {
   std::vector<int> idx;
@@ -22,15 +25,15 @@ inline double LogLikelihood(const HtkGaussian& g, const std::vector<float>& x) {
   if (!g.variance.empty()) {
     for (int i = 0; i < n; ++i) d += (x[i] - g.mean[i]) * (x[i] - g.mean[i]) / g.variance[i];
   } else {
-    const std::vector<double> a = jor_test::ExpandUpper(g.invCovarUpper, n);
+    const std::vector<double> a = modelio::ExpandUpper(g.invCovarUpper, n);
     for (int r = 0; r < n; ++r) {
       for (int c = 0; c < n; ++c) d += (x[r] - g.mean[r]) * a[r * n + c] * (x[c] - g.mean[c]);
     }
   }
   double gconst = g.gconst;
   if (!g.hasGconst) {
-    gconst = g.variance.empty() ? jor_test::FullGconst(g.invCovarUpper, n)
-                                : jor_test::DiagonalGconst(g.variance);
+    gconst = g.variance.empty() ? modelio::FullGconst(g.invCovarUpper, n)
+                                : modelio::DiagonalGconst(g.variance);
   }
   return -0.5 * (gconst + d);
 }

@@ -10,8 +10,8 @@
 
 #include "ivdist/element-wise.h"
 #include "tests/ivdist/section-stream.h"
-#include "tests/support/scoring-writer.h"
 #include "tests/support/test-dir.h"
+#include "tools/modelio/scoring-writer.h"
 
 namespace {
 
@@ -25,7 +25,7 @@ constexpr int kShape = static_cast<int>(0xFFF01900u);
 
 // Section with D = 3: mean at bytes 36..47, scale at 48..59.
 std::string ValidSection() {
-  return jor_test::MeanVarianceSection({{1.0f, 2.0f, 3.0f}, {2.0f, 0.5f, -1.0f}});
+  return modelio::MeanVarianceSection({{1.0f, 2.0f, 3.0f}, {2.0f, 0.5f, -1.0f}});
 }
 
 std::string WithDimension(int32_t d) {
@@ -103,7 +103,7 @@ TEST(MvnTest, NormalizeSubtractsThenMultiplies) {
 
 TEST(MvnTest, MeanOneScaleTwoMapsThreeToFour) {
   jor_test::TestDir dir;
-  SectionStream stream(dir, jor_test::MeanVarianceSection({{1.0f}, {2.0f}}));
+  SectionStream stream(dir, modelio::MeanVarianceSection({{1.0f}, {2.0f}}));
   Mvn mvn;
   ASSERT_EQ(mvn.Load(stream.get()), 0);
   std::vector<float> out;

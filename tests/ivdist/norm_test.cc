@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "tests/ivdist/section-stream.h"
-#include "tests/support/scoring-writer.h"
 #include "tests/support/test-dir.h"
+#include "tools/modelio/scoring-writer.h"
 
 namespace {
 
@@ -24,8 +24,8 @@ constexpr int kBadModel = static_cast<int>(0x40008003u);
 constexpr int kWrongLength = static_cast<int>(0x60008006u);
 constexpr int kOutOfRange = static_cast<int>(0x60008008u);
 
-jor_test::WhiteningModel Identity(int32_t d, double variance) {
-  jor_test::WhiteningModel m;
+modelio::WhiteningModel Identity(int32_t d, double variance) {
+  modelio::WhiteningModel m;
   m.dim = d;
   m.basis.assign(static_cast<size_t>(d) * d, 0.0);
   for (int32_t i = 0; i < d; ++i) m.basis[static_cast<size_t>(i) * d + i] = 1.0;
@@ -35,11 +35,11 @@ jor_test::WhiteningModel Identity(int32_t d, double variance) {
 
 // D = 2: E at bytes 36..67, variances at 68..83.
 std::string ValidSection() {
-  jor_test::WhiteningModel m;
+  modelio::WhiteningModel m;
   m.dim = 2;
   m.basis = {1.0, 2.0, 3.0, 4.0};
   m.variances = {4.0, 16.0};
-  return jor_test::WhiteningSection(m);
+  return modelio::WhiteningSection(m);
 }
 
 std::string Patched(size_t offset, double value) {
@@ -102,7 +102,7 @@ TEST(NormTest, LoadResults) {
 
 TEST(NormTest, IdentityWithVariancesFourHalves) {
   jor_test::TestDir dir;
-  SectionStream stream(dir, jor_test::WhiteningSection(Identity(3, 4.0)));
+  SectionStream stream(dir, modelio::WhiteningSection(Identity(3, 4.0)));
   Norm norm;
   ASSERT_EQ(norm.Load(stream.get()), 0);
   EXPECT_EQ(norm.Rows(), 3u);
@@ -124,8 +124,8 @@ TEST(NormTest, ApplyProjectsOnColumnsOfTheBasis) {
   EXPECT_EQ(v, (std::vector<double>{-1.0, -0.5}));
 
   // A random model against a double reference.
-  const jor_test::WhiteningModel m = jor_test::RandomWhitening(11, 5);
-  SectionStream random(dir, jor_test::WhiteningSection(m));
+  const modelio::WhiteningModel m = modelio::RandomWhitening(11, 5);
+  SectionStream random(dir, modelio::WhiteningSection(m));
   Norm rnorm;
   ASSERT_EQ(rnorm.Load(random.get()), 0);
   std::mt19937 rng(3);
@@ -145,7 +145,7 @@ TEST(NormTest, ApplyProjectsOnColumnsOfTheBasis) {
 
 TEST(NormTest, ApplyRefusesWrongLengths) {
   jor_test::TestDir dir;
-  SectionStream stream(dir, jor_test::WhiteningSection(Identity(3, 1.0)));
+  SectionStream stream(dir, modelio::WhiteningSection(Identity(3, 1.0)));
   Norm norm;
   ASSERT_EQ(norm.Load(stream.get()), 0);
   std::vector<double> out;

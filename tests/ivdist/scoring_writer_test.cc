@@ -1,7 +1,7 @@
 // The random SPLDA model of the test writer must be a real PLDA model: its
 // diagonalised score equals the two-covariance log-likelihood ratio computed
 // from Gaussian densities.
-#include "tests/support/scoring-writer.h"
+#include "tools/modelio/scoring-writer.h"
 
 #include <gtest/gtest.h>
 
@@ -32,7 +32,7 @@ double LogGauss(const VectorXd& x, const VectorXd& mean, const MatrixXd& cov) {
 
 TEST(ScoringWriterTest, RandomSpldaIsATwoCovarianceLlr) {
   const int d = 5;
-  const jor_test::SpldaModel m = jor_test::RandomSplda(d, 77);
+  const modelio::SpldaModel m = modelio::RandomSplda(d, 77);
   // A = V (columns: eigenvectors), a = phi / (2 (1 + 2 phi)) => phi.
   MatrixXd v(d, d);
   for (int j = 0; j < d; ++j)
@@ -60,7 +60,7 @@ TEST(ScoringWriterTest, RandomSpldaIsATwoCovarianceLlr) {
   jointMean << mu, mu;
 
   jor_test::TestDir dir;
-  ivdist_test::SectionStream stream(dir, jor_test::SpldaSection(m, 8));
+  ivdist_test::SectionStream stream(dir, modelio::SpldaSection(m, 8));
   ivdist::splda::Splda<double> splda;
   ASSERT_EQ(splda.Load(stream.get()), 0);
   std::mt19937 rng(1);
@@ -83,13 +83,13 @@ TEST(ScoringWriterTest, RandomSpldaIsATwoCovarianceLlr) {
 }
 
 TEST(ScoringWriterTest, SectionLayouts) {
-  const std::string mv = jor_test::MeanVarianceSection({{1, 2}, {3, 4}});
+  const std::string mv = modelio::MeanVarianceSection({{1, 2}, {3, 4}});
   EXPECT_EQ(mv.size(), 32u + 4 + 16);
-  const jor_test::WhiteningModel wh = jor_test::RandomWhitening(3, 1);
-  EXPECT_EQ(jor_test::WhiteningSection(wh).size(), 32u + 4 + 8 * 9 + 8 * 3);
-  const jor_test::SpldaModel sp = jor_test::RandomSplda(3, 1);
-  EXPECT_EQ(jor_test::SpldaSection(sp, 4).size(), 32u + 8 + 4 * (9 + 3 + 9 + 3 + 3 + 1));
-  EXPECT_EQ(jor_test::SpldaSection(sp, 8).size(), 32u + 8 + 8 * (9 + 3 + 9 + 3 + 3 + 1));
+  const modelio::WhiteningModel wh = modelio::RandomWhitening(3, 1);
+  EXPECT_EQ(modelio::WhiteningSection(wh).size(), 32u + 4 + 8 * 9 + 8 * 3);
+  const modelio::SpldaModel sp = modelio::RandomSplda(3, 1);
+  EXPECT_EQ(modelio::SpldaSection(sp, 4).size(), 32u + 8 + 4 * (9 + 3 + 9 + 3 + 3 + 1));
+  EXPECT_EQ(modelio::SpldaSection(sp, 8).size(), 32u + 8 + 8 * (9 + 3 + 9 + 3 + 3 + 1));
   float second;
   std::memcpy(&second, mv.data() + 40, 4);
   EXPECT_EQ(second, 2.0f);

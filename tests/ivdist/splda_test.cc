@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "tests/ivdist/section-stream.h"
-#include "tests/support/scoring-writer.h"
 #include "tests/support/test-dir.h"
+#include "tools/modelio/scoring-writer.h"
 
 namespace {
 
@@ -26,8 +26,8 @@ constexpr int kWrongLength = static_cast<int>(0x60008006u);
 constexpr int kNullResult = static_cast<int>(0x60008007u);
 
 // D = 1, A = B = (1), a = 2, b = -1, c = 0.5, k = 0.25.
-jor_test::SpldaModel WorkedModel() {
-  jor_test::SpldaModel m;
+modelio::SpldaModel WorkedModel() {
+  modelio::SpldaModel m;
   m.dim = 1;
   m.cross = {1.0};
   m.crossEigen = {2.0};
@@ -39,8 +39,8 @@ jor_test::SpldaModel WorkedModel() {
 }
 
 template <typename T>
-void LoadModel(const jor_test::TestDir& dir, const jor_test::SpldaModel& m, Splda<T>* splda) {
-  SectionStream stream(dir, jor_test::SpldaSection(m, sizeof(T)));
+void LoadModel(const jor_test::TestDir& dir, const modelio::SpldaModel& m, Splda<T>* splda) {
+  SectionStream stream(dir, modelio::SpldaSection(m, sizeof(T)));
   ASSERT_EQ(splda->Load(stream.get()), 0);
 }
 
@@ -75,7 +75,7 @@ TYPED_TEST(SpldaTypedTest, WorkedExample) {
 
 TYPED_TEST(SpldaTypedTest, NegativeCrossAndPositiveSelfEigenvaluesContributeNothing) {
   using T = TypeParam;
-  jor_test::SpldaModel m;
+  modelio::SpldaModel m;
   m.dim = 2;
   m.cross = {1, 0, 0, 1};
   m.self = {1, 0, 0, 1};
@@ -99,7 +99,7 @@ TYPED_TEST(SpldaTypedTest, LengthsAndNullResults) {
   using T = TypeParam;
   jor_test::TestDir dir;
   Splda<T> splda;
-  LoadModel(dir, jor_test::RandomSplda(4, 1), &splda);
+  LoadModel(dir, modelio::RandomSplda(4, 1), &splda);
   const std::vector<T> good(9, T(0.1));
   T score = 7;
   for (size_t n : {size_t{0}, size_t{8}, size_t{10}}) {
@@ -179,7 +179,7 @@ std::vector<T> RandomTemplate(size_t d, std::mt19937* rng) {
 TEST(SpldaScoreTest, FloatLaneSumsAreBitExact) {
   jor_test::TestDir dir;
   for (int32_t d : {1, 7, 8, 9, 16, 17, 64, 101}) {
-    jor_test::SpldaModel m = jor_test::RandomSplda(d, static_cast<uint32_t>(d));
+    modelio::SpldaModel m = modelio::RandomSplda(d, static_cast<uint32_t>(d));
     m.constant = 3.7;
     Splda<float> splda;
     LoadModel(dir, m, &splda);
@@ -206,7 +206,7 @@ TEST(SpldaScoreTest, DoubleUsesFourLanes) {
   jor_test::TestDir dir;
   for (int32_t d : {3, 4, 5, 9, 17}) {
     Splda<double> splda;
-    jor_test::SpldaModel m = jor_test::RandomSplda(d, 40u + d);
+    modelio::SpldaModel m = modelio::RandomSplda(d, 40u + d);
     m.constant = -1.3;
     LoadModel(dir, m, &splda);
     std::mt19937 rng(static_cast<uint32_t>(d));
@@ -223,7 +223,7 @@ TEST(SpldaScoreTest, DoubleUsesFourLanes) {
 TEST(SpldaScoreTest, ReadsTemplatesAtAnyAlignment) {
   jor_test::TestDir dir;
   const int32_t d = 17;
-  jor_test::SpldaModel m = jor_test::RandomSplda(d, 3);
+  modelio::SpldaModel m = modelio::RandomSplda(d, 3);
   m.constant = 0.5;
   Splda<float> splda;
   LoadModel(dir, m, &splda);
@@ -250,7 +250,7 @@ TEST(SpldaScoreTest, ReadsTemplatesAtAnyAlignment) {
 TEST(SpldaScoreTest, ManyMatchesOneByOne) {
   jor_test::TestDir dir;
   for (int32_t d : {9, 16, 33}) {
-    jor_test::SpldaModel m = jor_test::RandomSplda(d, 9);
+    modelio::SpldaModel m = modelio::RandomSplda(d, 9);
     m.constant = -2.25;
     Splda<float> splda;
     LoadModel(dir, m, &splda);
@@ -296,7 +296,7 @@ struct FloatModel {
   std::vector<double> a, b;  // clamped eigenvalues
 };
 
-FloatModel Rounded(const jor_test::SpldaModel& m) {
+FloatModel Rounded(const modelio::SpldaModel& m) {
   FloatModel f;
   f.d = static_cast<size_t>(m.dim);
   for (double v : m.cross) f.cross.push_back(static_cast<float>(v));
@@ -355,7 +355,7 @@ double ClosedForm(const FloatModel& f, const std::vector<float>& x, const std::v
 TEST(SpldaTransformTest, ProjectionsAreBitExactAndScoresMatchTheClosedForm) {
   jor_test::TestDir dir;
   for (int32_t d : {1, 9, 17, 40}) {
-    jor_test::SpldaModel m = jor_test::RandomSplda(d, 100u + d);
+    modelio::SpldaModel m = modelio::RandomSplda(d, 100u + d);
     // Some eigenvalues outside their clamps.
     m.crossEigen[0] = -0.3;
     m.selfEigen[d - 1] = 0.7;
@@ -384,7 +384,7 @@ TEST(SpldaLoadTest, Results) {
   const float inf = std::numeric_limits<float>::infinity();
   // D = 2, element size 4: A 40..55, a 56..63, B 64..79, b 80..87, c 88..95,
   // k 96..99.
-  const std::string valid = jor_test::SpldaSection(jor_test::RandomSplda(2, 1), 4);
+  const std::string valid = modelio::SpldaSection(modelio::RandomSplda(2, 1), 4);
   ASSERT_EQ(valid.size(), 100u);
   auto patched = [&valid](size_t offset, const std::string& bytes) {
     std::string s = valid;
@@ -441,7 +441,7 @@ TEST(SpldaLoadTest, Results) {
   SectionStream four(dir, valid);
   Splda<double> wide;
   EXPECT_EQ(wide.Load(four.get()), kBadModel);
-  SectionStream eight(dir, jor_test::SpldaSection(jor_test::RandomSplda(2, 1), 8));
+  SectionStream eight(dir, modelio::SpldaSection(modelio::RandomSplda(2, 1), 8));
   EXPECT_EQ(wide.Load(eight.get()), 0);
   EXPECT_EQ(wide.TransformedSize(), 5u);
 

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "tests/ivdist/section-stream.h"
-#include "tests/support/scoring-writer.h"
 #include "tests/support/test-dir.h"
+#include "tools/modelio/scoring-writer.h"
 
 namespace {
 
@@ -29,8 +29,8 @@ constexpr int kShape = static_cast<int>(0xFFF01900u);
 
 // D = 1 and nothing but the linear values: the raw score of templates
 // (0, 0, r) and (0, 0, 0) is exactly r.
-jor_test::SpldaModel LinearOnly() {
-  jor_test::SpldaModel m;
+modelio::SpldaModel LinearOnly() {
+  modelio::SpldaModel m;
   m.dim = 1;
   m.cross = {1};
   m.crossEigen = {0};
@@ -60,7 +60,7 @@ class Model {
 
 TEST(VerifierScoreTest, MapsRawScoresOntoZeroToHundred) {
   jor_test::TestDir dir;
-  const std::string sp = jor_test::SpldaSection(LinearOnly());
+  const std::string sp = modelio::SpldaSection(LinearOnly());
   Model model(dir, nullptr, nullptr, &sp);
   Verifier verifier;
   ASSERT_EQ(model.LoadInto(&verifier), 0);
@@ -106,7 +106,7 @@ TEST(VerifierScoreTest, MapsRawScoresOntoZeroToHundred) {
 
 TEST(VerifierScoreTest, RefusesBadArguments) {
   jor_test::TestDir dir;
-  const std::string sp = jor_test::SpldaSection(LinearOnly());
+  const std::string sp = modelio::SpldaSection(LinearOnly());
   Model model(dir, nullptr, nullptr, &sp);
   Verifier verifier;
   ASSERT_EQ(model.LoadInto(&verifier), 0);
@@ -128,8 +128,8 @@ TEST(VerifierScoreTest, RefusesBadArguments) {
 
 TEST(VerifierLoadTest, OptionalAndMandatorySections) {
   jor_test::TestDir dir;
-  const jor_test::ScoringSections s = jor_test::RandomScoringSections(5, 1);
-  const std::string badMv = jor_test::MeanVarianceSection({{1.0f}, {std::nanf("")}});
+  const modelio::ScoringSections s = modelio::RandomScoringSections(5, 1);
+  const std::string badMv = modelio::MeanVarianceSection({{1.0f}, {std::nanf("")}});
   const std::string shortWh = s.whitening.substr(0, 40);
   struct Case {
     const char* name;
@@ -163,9 +163,9 @@ TEST(VerifierLoadTest, OptionalAndMandatorySections) {
 }
 
 // The whole pipeline in double from the model parameters.
-std::vector<double> PipelineReference(const jor_test::MvnModel* mvn,
-                                      const jor_test::WhiteningModel* wh,
-                                      const jor_test::SpldaModel& sp,
+std::vector<double> PipelineReference(const modelio::MvnModel* mvn,
+                                      const modelio::WhiteningModel* wh,
+                                      const modelio::SpldaModel& sp,
                                       const std::vector<float>& raw) {
   const size_t d = raw.size();
   std::vector<double> f(d);
@@ -199,12 +199,12 @@ std::vector<double> PipelineReference(const jor_test::MvnModel* mvn,
 TEST(VerifierTransformTest, ChainsTheStagesPresent) {
   jor_test::TestDir dir;
   const int32_t d = 12;
-  const jor_test::MvnModel mvn = jor_test::RandomMvn(d, 2);
-  const jor_test::WhiteningModel wh = jor_test::RandomWhitening(d, 3);
-  const jor_test::SpldaModel sp = jor_test::RandomSplda(d, 4);
-  const std::string mvS = jor_test::MeanVarianceSection(mvn);
-  const std::string whS = jor_test::WhiteningSection(wh);
-  const std::string spS = jor_test::SpldaSection(sp);
+  const modelio::MvnModel mvn = modelio::RandomMvn(d, 2);
+  const modelio::WhiteningModel wh = modelio::RandomWhitening(d, 3);
+  const modelio::SpldaModel sp = modelio::RandomSplda(d, 4);
+  const std::string mvS = modelio::MeanVarianceSection(mvn);
+  const std::string whS = modelio::WhiteningSection(wh);
+  const std::string spS = modelio::SpldaSection(sp);
   std::mt19937 rng(8);
   std::normal_distribution<float> normal(0.0f, 2.0f);
   std::vector<float> raw(d);
@@ -230,12 +230,12 @@ TEST(VerifierTransformTest, ChainsTheStagesPresent) {
 
 TEST(VerifierTransformTest, RefusesVectorsThatCannotBecomeTemplates) {
   jor_test::TestDir dir;
-  const jor_test::ScoringSections s = jor_test::RandomScoringSections(4, 6);
+  const modelio::ScoringSections s = modelio::RandomScoringSections(4, 6);
   // Finite but extreme SPLDA values overflow the template.
-  jor_test::SpldaModel huge = LinearOnly();
+  modelio::SpldaModel huge = LinearOnly();
   huge.cross = {3e38};
   huge.crossEigen = {1e38};
-  const std::string hugeS = jor_test::SpldaSection(huge);
+  const std::string hugeS = modelio::SpldaSection(huge);
   Model full(dir, &s.meanVariance, &s.whitening, &s.splda);
   Model bare(dir, nullptr, nullptr, &s.splda);
   Model overflowing(dir, nullptr, nullptr, &hugeS);
@@ -271,8 +271,8 @@ TEST(VerifierTransformTest, TemplatesOfOneSpeakerScoreHigher) {
   // a speaker mean plus within-speaker noise (identity covariance).
   jor_test::TestDir dir;
   const int32_t d = 24;
-  const jor_test::SpldaModel sp = jor_test::RandomSplda(d, 21);
-  const std::string spS = jor_test::SpldaSection(sp);
+  const modelio::SpldaModel sp = modelio::RandomSplda(d, 21);
+  const std::string spS = modelio::SpldaSection(sp);
   Model model(dir, nullptr, nullptr, &spS);
   Verifier verifier;
   ASSERT_EQ(model.LoadInto(&verifier), 0);

@@ -11,14 +11,14 @@
 
 #include "IvectorExt/ivext/iv-extractor.h"
 #include "tests/ivext/ivector-reference.h"
-#include "tests/support/ivector-writer.h"
 #include "tests/support/test-dir.h"
+#include "tools/modelio/ivector-writer.h"
 
 namespace {
 
 using ivext_test::ReferenceIvector;
 using ivext_test::Stats;
-using jor_test::IvectorModel;
+using modelio::IvectorModel;
 
 constexpr int kFileError = static_cast<int>(0x40007000u);
 constexpr int kFormatError = static_cast<int>(0x40007001u);
@@ -78,12 +78,12 @@ TEST(ExtractorTest, MatchesDirectSolve) {
   for (const SizeCase& k : kSizes) {
     SCOPED_TRACE(testing::Message()
                  << "C=" << k.c << " F=" << k.f << " R=" << k.r << " E=" << k.elemSize);
-    IvectorModel model = jor_test::RandomIvectorModel(k.c, k.f, k.r, k.seed);
+    IvectorModel model = modelio::RandomIvectorModel(k.c, k.f, k.r, k.seed);
     if (k.elemSize == 4) model.RoundToFloat();
     const Stats stats = ivext_test::RandomStats(k.c, k.f, k.seed + 100);
     const std::vector<double> want = ReferenceIvector(model, stats);
     ASSERT_EQ(want.size(), static_cast<size_t>(k.r));
-    const std::string bytes = jor_test::IvectorModelBytes(model, k.elemSize);
+    const std::string bytes = modelio::IvectorModelBytes(model, k.elemSize);
 
     std::vector<float> fromIv;
     ivext::IvExtractor iv;
@@ -127,7 +127,7 @@ TEST(ExtractorTest, PivotsPastAZeroLeadingElement) {
   for (int elemSize : {4, 8}) {
     SCOPED_TRACE(elemSize);
     ivext::IvExtractor iv;
-    ASSERT_EQ(LoadBytes(iv, jor_test::IvectorModelBytes(m, elemSize)), 0);
+    ASSERT_EQ(LoadBytes(iv, modelio::IvectorModelBytes(m, elemSize)), 0);
     UtteranceStats<float> stats(1, 1);
     stats.numFrames = 1;
     stats.zeroth[0] = -1.0f;
@@ -141,9 +141,9 @@ TEST(ExtractorTest, PivotsPastAZeroLeadingElement) {
 TEST(ExtractorTest, ZeroOccupationsGiveZeroIvector) {
   for (int elemSize : {4, 8}) {
     SCOPED_TRACE(elemSize);
-    const IvectorModel model = jor_test::RandomIvectorModel(3, 4, 6, 11, 37.5);
+    const IvectorModel model = modelio::RandomIvectorModel(3, 4, 6, 11, 37.5);
     ivext::IvExtractor iv;
-    ASSERT_EQ(LoadBytes(iv, jor_test::IvectorModelBytes(model, elemSize)), 0);
+    ASSERT_EQ(LoadBytes(iv, modelio::IvectorModelBytes(model, elemSize)), 0);
     UtteranceStats<float> stats(4, 3);
     stats.numFrames = 12;
     std::vector<float> w(2, 9.0f);
@@ -155,10 +155,10 @@ TEST(ExtractorTest, ZeroOccupationsGiveZeroIvector) {
 // A double model behind other bytes: the float attempt fails and the double
 // extractor must start again at the section, not at the start of the file.
 TEST(ExtractorTest, DoubleModelLoadsFromTheRememberedPosition) {
-  const IvectorModel model = jor_test::RandomIvectorModel(2, 5, 7, 21);
+  const IvectorModel model = modelio::RandomIvectorModel(2, 5, 7, 21);
   const Stats stats = ivext_test::RandomStats(2, 5, 22);
   ivext::IvExtractor iv;
-  ASSERT_EQ(LoadBytes(iv, jor_test::IvectorModelBytes(model, 8), 123), 0);
+  ASSERT_EQ(LoadBytes(iv, modelio::IvectorModelBytes(model, 8), 123), 0);
   EXPECT_EQ(iv.ElemSize(), 8);
   std::vector<float> w;
   ASSERT_EQ(iv.Extract(ToStats<float>(stats, 5), w), 0);
@@ -173,9 +173,9 @@ std::string Truncated(const std::string& bytes, size_t size) {
 // extractor's result once the float attempt failed, so a broken float file
 // ends in the double extractor's element size refusal.
 TEST(ExtractorTest, RejectsMalformedModels) {
-  IvectorModel model = jor_test::RandomIvectorModel(2, 3, 4, 31);
-  const std::string f32 = jor_test::IvectorModelBytes(model, 4);
-  const std::string f64 = jor_test::IvectorModelBytes(model, 8);
+  IvectorModel model = modelio::RandomIvectorModel(2, 3, 4, 31);
+  const std::string f32 = modelio::IvectorModelBytes(model, 4);
+  const std::string f64 = modelio::IvectorModelBytes(model, 8);
   const size_t tStart32 = 48 + 4, tEnd32 = tStart32 + 4 * 2 * 3 * 4;
   const size_t tStart64 = 48 + 8;
   struct Case {
@@ -188,13 +188,13 @@ TEST(ExtractorTest, RejectsMalformedModels) {
       {"empty", "", kFileError, kFileError},
       {"inside the header", f32.substr(0, 20), kFileError, kFileError},
       {"no element size", f32.substr(0, 33), kFileError, kFileError},
-      {"element size 2", jor_test::IvectorHeaderBytes(2, 1, 1, 1) + std::string(64, '\0'),
+      {"element size 2", modelio::IvectorHeaderBytes(2, 1, 1, 1) + std::string(64, '\0'),
        kFormatError, kFormatError},
-      {"C = 0", jor_test::IvectorHeaderBytes(4, 0, 3, 4) + f32.substr(48), kFormatError,
+      {"C = 0", modelio::IvectorHeaderBytes(4, 0, 3, 4) + f32.substr(48), kFormatError,
        kFormatError},
-      {"F = 1000001", jor_test::IvectorHeaderBytes(4, 2, 1000001, 4) + f32.substr(48), kFormatError,
+      {"F = 1000001", modelio::IvectorHeaderBytes(4, 2, 1000001, 4) + f32.substr(48), kFormatError,
        kFormatError},
-      {"R negative", jor_test::IvectorHeaderBytes(8, 2, 3, -4) + f64.substr(48), kFormatError,
+      {"R negative", modelio::IvectorHeaderBytes(8, 2, 3, -4) + f64.substr(48), kFormatError,
        kFormatError},
       {"float: no dimensions", f32.substr(0, 40), kFileError, kFormatError},
       {"float: no prior offset", f32.substr(0, 50), kFileError, kFormatError},
@@ -208,7 +208,7 @@ TEST(ExtractorTest, RejectsMalformedModels) {
       // Sizes at the limit with a few bytes of data: a short read, not a
       // giant allocation.
       {"huge sizes, little data",
-       jor_test::IvectorHeaderBytes(8, 1000000, 1000000, 1000000) + std::string(64, '\0'),
+       modelio::IvectorHeaderBytes(8, 1000000, 1000000, 1000000) + std::string(64, '\0'),
        kFileError, kFileError},
   };
   for (const Case& c : cases) {
@@ -259,7 +259,7 @@ TEST(ExtractorTest, ExtractionFailures) {
   };
   for (int elemSize : {4, 8}) {
     ivext::IvExtractor iv;
-    ASSERT_EQ(LoadBytes(iv, jor_test::IvectorModelBytes(unit, elemSize)), 0);
+    ASSERT_EQ(LoadBytes(iv, modelio::IvectorModelBytes(unit, elemSize)), 0);
     for (const Case& c : cases) {
       SCOPED_TRACE(testing::Message() << c.name << " E=" << elemSize);
       UtteranceStats<float> stats(c.statsF, c.statsC);

@@ -8,7 +8,7 @@
 #include <random>
 #include <vector>
 
-#include "tests/support/ivector-writer.h"
+#include "tools/modelio/ivector-writer.h"
 
 namespace ivext_test {
 
@@ -36,7 +36,7 @@ inline Stats RandomStats(int c, int f, uint32_t seed) {
 
 // Solves (I + Σ γ_c T_cᵀΣ_c⁻¹T_c) w = Σ T_cᵀΣ_c⁻¹ f_c + prior·e0 and returns w
 // with the prior offset taken off w[0]. Empty when the system is singular.
-inline std::vector<double> ReferenceIvector(const jor_test::IvectorModel& m, const Stats& s) {
+inline std::vector<double> ReferenceIvector(const modelio::IvectorModel& m, const Stats& s) {
   const int C = m.numGaussians, F = m.featureDim, R = m.ivectorDim;
   std::vector<double> a(static_cast<size_t>(R * R), 0.0), b(static_cast<size_t>(R), 0.0);
   for (int i = 0; i < R; ++i) a[i * R + i] = 1.0;

@@ -20,15 +20,15 @@
 
 #include "IvectorExt/ivext/iv-extractor.h"
 #include "tests/ivext/ivector-reference.h"
-#include "tests/support/ivector-writer.h"
 #include "tests/support/test-dir.h"
+#include "tools/modelio/ivector-writer.h"
 
 extern char** environ;
 
 namespace {
 
 namespace bip = boost::interprocess;
-using jor_test::IvectorModel;
+using modelio::IvectorModel;
 
 constexpr int kFormatError = static_cast<int>(0x40007001u);
 constexpr int kSharedError = static_cast<int>(0x10107004u);
@@ -132,7 +132,7 @@ class ShmemStoreTest : public testing::Test {
 
   std::string WriteModel(const IvectorModel& m, int elemSize, const std::string& name = "m.bin") {
     const std::string path = dir.File(name);
-    jor_test::WriteIvectorModel(path, m, elemSize);
+    modelio::WriteIvectorModel(path, m, elemSize);
     return path;
   }
 
@@ -145,7 +145,7 @@ TEST_F(ShmemStoreTest, RemovalWithoutSegmentSucceeds) {
   EXPECT_EQ(ivext::ShmemManager::RemoveShared(), 0u);
   // A private load never creates the store.
   ivext::IvExtractor iv;
-  ASSERT_EQ(LoadPath(iv, WriteModel(jor_test::RandomIvectorModel(2, 3, 4, 1), 4), false), 0);
+  ASSERT_EQ(LoadPath(iv, WriteModel(modelio::RandomIvectorModel(2, 3, 4, 1), 4), false), 0);
   EXPECT_FALSE(iv.IsShared());
   EXPECT_FALSE(ivext::ShmemManager().Exists());
 }
@@ -164,7 +164,7 @@ TEST_F(ShmemStoreTest, SegmentLayoutForFloatAndDoubleModels) {
   for (int elemSize : {4, 8}) {
     SCOPED_TRACE(elemSize);
     ASSERT_EQ(ivext::ShmemManager::RemoveShared(), 0u);
-    IvectorModel m = jor_test::RandomIvectorModel(C, F, R, 40 + elemSize, 12.25);
+    IvectorModel m = modelio::RandomIvectorModel(C, F, R, 40 + elemSize, 12.25);
     if (elemSize == 4) m.RoundToFloat();
     ivext::IvExtractor iv;
     ASSERT_EQ(LoadPath(iv, WriteModel(m, elemSize)), 0);
@@ -222,7 +222,7 @@ TEST_F(ShmemStoreTest, SegmentLayoutForFloatAndDoubleModels) {
 // file, with identical results; the private load of the same file agrees.
 TEST_F(ShmemStoreTest, SecondLoadAttachesWithoutTheFile) {
   const IvectorModel m = [] {
-    IvectorModel x = jor_test::RandomIvectorModel(4, 6, 8, 51);
+    IvectorModel x = modelio::RandomIvectorModel(4, 6, 8, 51);
     x.RoundToFloat();
     return x;
   }();
@@ -255,7 +255,7 @@ TEST_F(ShmemStoreTest, SecondLoadAttachesWithoutTheFile) {
 }
 
 TEST_F(ShmemStoreTest, DoubleSegmentIsAttachedByTheDoubleExtractor) {
-  const IvectorModel m = jor_test::RandomIvectorModel(3, 5, 7, 61);
+  const IvectorModel m = modelio::RandomIvectorModel(3, 5, 7, 61);
   const std::string path = WriteModel(m, 8);
   {
     ivext::IvExtractor writer;
@@ -275,7 +275,7 @@ TEST_F(ShmemStoreTest, DoubleSegmentIsAttachedByTheDoubleExtractor) {
 }
 
 TEST_F(ShmemStoreTest, TwoProcessesStartedTogetherAgree) {
-  IvectorModel m = jor_test::RandomIvectorModel(16, 12, 40, 71);
+  IvectorModel m = modelio::RandomIvectorModel(16, 12, 40, 71);
   m.RoundToFloat();
   const std::string path = WriteModel(m, 4);
   const std::vector<double> want =
@@ -304,7 +304,7 @@ TEST_F(ShmemStoreTest, TwoProcessesStartedTogetherAgree) {
 // A writer that lost the race must not wait for the winner's readers: it
 // finds the published model and attaches.
 TEST_F(ShmemStoreTest, LateWriterAttachesToThePublishedModel) {
-  IvectorModel m = jor_test::RandomIvectorModel(2, 3, 4, 81);
+  IvectorModel m = modelio::RandomIvectorModel(2, 3, 4, 81);
   ivext::IvExtractor first;
   ASSERT_EQ(LoadPath(first, WriteModel(m, 4)), 0);
   ASSERT_TRUE(first.IsShared());
@@ -317,7 +317,7 @@ TEST_F(ShmemStoreTest, LateWriterAttachesToThePublishedModel) {
 
 // Segments that must never be taken for a model.
 TEST_F(ShmemStoreTest, BrokenSegmentsAreRefused) {
-  IvectorModel m = jor_test::RandomIvectorModel(2, 3, 4, 91);
+  IvectorModel m = modelio::RandomIvectorModel(2, 3, 4, 91);
   m.RoundToFloat();
   const std::string path = WriteModel(m, 4);
   struct Case {
@@ -364,7 +364,7 @@ TEST_F(ShmemStoreTest, BrokenSegmentsAreRefused) {
 // A writer killed while it holds the lock: later loads fail after the bounded
 // wait instead of hanging, and removal allows a clean reload.
 TEST_F(ShmemStoreTest, KilledWriterGivesBoundedFailureThenCleanReload) {
-  IvectorModel m = jor_test::RandomIvectorModel(3, 4, 6, 101);
+  IvectorModel m = modelio::RandomIvectorModel(3, 4, 6, 101);
   m.RoundToFloat();
   const std::string path = WriteModel(m, 4);
   const std::string ready = dir.File("ready");

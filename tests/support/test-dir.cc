@@ -1,10 +1,8 @@
 #include "tests/support/test-dir.h"
 
-#include <atomic>
-#include <fstream>
-#include <iterator>
-#include <random>
 #include <unistd.h>
+#include <atomic>
+#include <random>
 
 namespace jor_test {
 
@@ -20,16 +18,6 @@ TestDir::TestDir() {
 TestDir::~TestDir() {
   std::error_code ec;
   std::filesystem::remove_all(path_, ec);
-}
-
-void WriteFile(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 }  // namespace jor_test

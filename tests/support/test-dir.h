@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <string>
 
+#include "tools/modelio/file-bytes.h"
+
 namespace jor_test {
 
 class TestDir {
@@ -21,8 +23,7 @@ class TestDir {
   std::filesystem::path path_;
 };
 
-// Writes `bytes` to `path`, replacing the file.
-void WriteFile(const std::string& path, const std::string& bytes);
-std::string ReadFile(const std::string& path);
+using modelio::ReadFile;
+using modelio::WriteFile;
 
 }  // namespace jor_test

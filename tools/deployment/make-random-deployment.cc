@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <string>
 
-#include "tests/support/test-deployment.h"
+#include "tools/modelio/random-deployment.h"
 
 int main(int argc, char** argv) {
   if (argc < 2) {
@@ -18,7 +18,7 @@ int main(int argc, char** argv) {
                  argv[0]);
     return 2;
   }
-  jor_test::DeploymentSpec spec;
+  modelio::DeploymentSpec spec;
   spec.dim = 512;
   spec.numGaussians = 64;
   spec.numCeps = 40;
@@ -36,7 +36,7 @@ int main(int argc, char** argv) {
     }
   }
   std::filesystem::create_directories(argv[1]);
-  jor_test::WriteTestDeployment(argv[1], spec);
+  modelio::WriteRandomDeployment(argv[1], spec);
   std::printf("wrote %s: %d Gaussians, %d cepstra, dimension %d\n", argv[1], spec.numGaussians,
               spec.numCeps, spec.dim);
   return 0;

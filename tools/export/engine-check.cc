@@ -11,7 +11,7 @@
 
 #include "engine/ravel-exports.h"
 #include "tools/export/npy-writer.h"
-#include "tools/export/wav-file.h"
+#include "tools/wavio/wav-reader.h"
 
 namespace {
 
@@ -58,15 +58,15 @@ int main(int argc, char** argv) {
     const std::string path = argv[i];
     std::string id = path.substr(path.find_last_of('/') + 1);
     id = id.substr(0, id.find_last_of('.'));
-    jor_export::WavAudio audio;
-    if (!jor_export::ReadWav(path, &audio).empty()) {
+    std::vector<short> samples;
+    if (!wavio::ReadWav(path, &samples).empty()) {
       ++failed;
       continue;
     }
     std::vector<float> feats, freqSnr;
     float duration, volume, snr, start, end;
-    rc = Ravel_GetFeature(handle, audio.samples, &feats, &duration, &volume, &snr, &start, &end,
-                          &freqSnr);
+    rc =
+        Ravel_GetFeature(handle, samples, &feats, &duration, &volume, &snr, &start, &end, &freqSnr);
     if (rc != 0 || feats.size() % dim != 0) {
       ++failed;
       continue;

@@ -20,7 +20,7 @@
 #include "brindle/xvext.h"
 #include "common/model/model_manager.h"
 #include "tools/export/npy-writer.h"
-#include "tools/export/wav-file.h"
+#include "tools/wavio/wav-reader.h"
 
 namespace {
 
@@ -358,22 +358,23 @@ std::string ExportXvector(Models& m, const std::vector<float>& feats, const std:
 // Exports one recording; returns "ok" or the reason it failed.
 std::string ExportOne(const Options& o, const jor_feat::MfccOptions& mfcc, Models& m,
                       const Recording& rec, size_t* numSamples, size_t* numFrames) {
-  jor_export::WavAudio audio;
-  std::string why = jor_export::ReadWav(rec.path, &audio);
+  std::vector<short> samples;
+  int sampleRate = 0;
+  std::string why = wavio::ReadWav(rec.path, &samples, &sampleRate);
   if (!why.empty()) return why;
-  *numSamples = audio.samples.size();
-  if (audio.sampleRate != static_cast<int>(mfcc.frame_opts.samp_freq))
-    return "sampling rate " + std::to_string(audio.sampleRate) + " Hz, expected " +
+  *numSamples = samples.size();
+  if (sampleRate != static_cast<int>(mfcc.frame_opts.samp_freq))
+    return "sampling rate " + std::to_string(sampleRate) + " Hz, expected " +
            std::to_string(static_cast<int>(mfcc.frame_opts.samp_freq));
   const int dim = mfcc.FeatureDim();
   std::vector<float> feats;
   float duration = 0, volume = 0, snr = 0, start = 0, end = 0;
   std::vector<float> freqSnr;
-  if (!audio.samples.empty()) {
+  if (!samples.empty()) {
     // As Ravel_GetFeature: a fresh batch pipeline with the engine's seed.
     jor_feat::FeatureExtractor<float> extractor(mfcc, kEngineSeed);
-    const int rc = extractor.ExtractFeature(audio.samples, &feats, &duration, &volume, &snr, &start,
-                                            &end, &freqSnr);
+    const int rc =
+        extractor.ExtractFeature(samples, &feats, &duration, &volume, &snr, &start, &end, &freqSnr);
     if (rc != 0) {
       char buf[64];
       std::snprintf(buf, sizeof(buf), "feature extraction failed (0x%08x)",

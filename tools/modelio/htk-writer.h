@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace jor_test {
+namespace modelio {
 
 extern const char kHtkSeparator[];  // "__KAVOR__SEPARATOR__"
 
@@ -46,4 +46,4 @@ double FullGconst(const std::vector<double>& upper, int n);
 // Full symmetric matrix (row-major n x n) from an upper triangle.
 std::vector<double> ExpandUpper(const std::vector<double>& upper, int n);
 
-}  // namespace jor_test
+}  // namespace modelio

@@ -1,11 +1,11 @@
-#include "tests/support/scoring-writer.h"
+#include "tools/modelio/scoring-writer.h"
 
 #include <cmath>
 #include <cstring>
 #include <random>
 #include <stdexcept>
 
-namespace jor_test {
+namespace modelio {
 namespace {
 
 template <typename V>
@@ -167,4 +167,4 @@ ScoringSections RandomScoringSections(int32_t dim, uint32_t seed) {
   return s;
 }
 
-}  // namespace jor_test
+}  // namespace modelio

@@ -1,9 +1,9 @@
-#include "tests/support/container-writer.h"
+#include "tools/modelio/container-writer.h"
 
 #include <cstring>
 #include <stdexcept>
 
-namespace jor_test {
+namespace modelio {
 
 std::string BuildContainer(const std::vector<ContainerSection>& sections, uint8_t version,
                            uint8_t count) {
@@ -25,4 +25,4 @@ std::string BuildContainer(const std::vector<ContainerSection>& sections, uint8_
   return out + body;
 }
 
-}  // namespace jor_test
+}  // namespace modelio

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace jor_test {
+namespace modelio {
 
 struct ContainerSection {
   uint32_t type;      // 0..5 are known; others are logged and skipped
@@ -17,4 +17,4 @@ struct ContainerSection {
 std::string BuildContainer(const std::vector<ContainerSection>& sections, uint8_t version = 1,
                            uint8_t count = 6);
 
-}  // namespace jor_test
+}  // namespace modelio

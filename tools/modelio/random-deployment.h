@@ -1,4 +1,4 @@
-// A complete deployment of random but valid models for tests: options,
+// A complete deployment of random but valid models: options,
 // model container (two HTK GMMs, i-vector extractor, mean/variance,
 // whitening, SPLDA) and an x-vector network whose embedding has the scoring
 // dimension. Scores from it are well-formed but mean nothing.
@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-namespace jor_test {
+namespace modelio {
 
 struct DeploymentSpec {
   int numGaussians = 32;  // both GMMs and the extractor (at least the 20 selected)
@@ -22,6 +22,6 @@ struct DeploymentSpec {
 
 // Writes "ulxmodel.dat", "mfcc-options.json", "log-options.json" and
 // "xe5.pb" into `dir` (which must exist).
-void WriteTestDeployment(const std::string& dir, const DeploymentSpec& spec = {});
+void WriteRandomDeployment(const std::string& dir, const DeploymentSpec& spec = {});
 
-}  // namespace jor_test
+}  // namespace modelio

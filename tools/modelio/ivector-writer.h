@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace jor_test {
+namespace modelio {
 
 struct IvectorModel {
   int numGaussians = 0;  // C
@@ -41,4 +41,4 @@ std::string IvectorHeaderBytes(int32_t elemSize, int32_t c, int32_t f, int32_t r
 
 void WriteIvectorModel(const std::string& path, const IvectorModel& model, int elemSize);
 
-}  // namespace jor_test
+}  // namespace modelio

@@ -1,15 +1,15 @@
-#include "tests/support/test-deployment.h"
+#include "tools/modelio/random-deployment.h"
 
-#include "tests/brindle/xe5-test-model.h"
-#include "tests/support/container-writer.h"
-#include "tests/support/htk-writer.h"
-#include "tests/support/ivector-writer.h"
-#include "tests/support/scoring-writer.h"
-#include "tests/support/test-dir.h"
+#include "tools/modelio/container-writer.h"
+#include "tools/modelio/file-bytes.h"
+#include "tools/modelio/htk-writer.h"
+#include "tools/modelio/ivector-writer.h"
+#include "tools/modelio/scoring-writer.h"
+#include "tools/modelio/xe5-writer.h"
 
-namespace jor_test {
+namespace modelio {
 
-void WriteTestDeployment(const std::string& dir, const DeploymentSpec& spec) {
+void WriteRandomDeployment(const std::string& dir, const DeploymentSpec& spec) {
   const int F = spec.numCeps;
   const int C = spec.numGaussians;
   const int R = spec.dim;
@@ -18,8 +18,7 @@ void WriteTestDeployment(const std::string& dir, const DeploymentSpec& spec) {
                 ",\"MelBanksOptions\":{\"num_bins\":" + std::to_string(F < 23 ? 23 : F) + "}}}");
   const std::string logFile = spec.logFile.empty() ? dir + "/ULXSdk.log" : spec.logFile;
   WriteFile(dir + "/log-options.json", "{\"LogOptions\":{\"filename\":\"" + logFile +
-                                           "\",\"level\":" + std::to_string(spec.logLevel) +
-                                           "}}");
+                                           "\",\"level\":" + std::to_string(spec.logLevel) + "}}");
 
   const std::string selection = HtkTextGmm(RandomDiagonalGmm(C, F, spec.seed));
   const std::string posterior =
@@ -38,13 +37,13 @@ void WriteTestDeployment(const std::string& dir, const DeploymentSpec& spec) {
   if (!spec.withWhitening) sections[5].type = 9;  // unknown type: no whitening section
   WriteFile(dir + "/ulxmodel.dat", BuildContainer(sections));
 
-  brindle_test::NetSpec net;
+  NetSpec net;
   net.inputDim = static_cast<uint32_t>(F);
   net.frameDims = {48, 48, 48, 48, 96};
   net.contexts = {{-2, -1, 0, 1, 2}, {-2, 0, 2}, {-3, 0, 3}, {0}, {0}};
   net.embeddingDim = static_cast<uint32_t>(R);
   net.laterSegmentDims = {};
-  WriteFile(dir + "/xe5.pb", brindle_test::Encode(brindle_test::RandomModel(net, spec.seed + 4)));
+  WriteFile(dir + "/xe5.pb", Encode(RandomModel(net, spec.seed + 4)));
 }
 
-}  // namespace jor_test
+}  // namespace modelio

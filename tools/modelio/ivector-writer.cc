@@ -1,10 +1,11 @@
-#include "tests/support/ivector-writer.h"
+#include "tools/modelio/ivector-writer.h"
 
 #include <cstring>
-#include <fstream>
 #include <random>
 
-namespace jor_test {
+#include "tools/modelio/file-bytes.h"
+
+namespace modelio {
 
 namespace {
 
@@ -75,9 +76,7 @@ std::string IvectorModelBytes(const IvectorModel& model, int elemSize) {
 }
 
 void WriteIvectorModel(const std::string& path, const IvectorModel& model, int elemSize) {
-  const std::string bytes = IvectorModelBytes(model, elemSize);
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  WriteFile(path, IvectorModelBytes(model, elemSize));
 }
 
-}  // namespace jor_test
+}  // namespace modelio

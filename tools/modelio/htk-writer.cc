@@ -1,4 +1,4 @@
-#include "tests/support/htk-writer.h"
+#include "tools/modelio/htk-writer.h"
 
 #include <cmath>
 #include <cstdint>
@@ -7,7 +7,7 @@
 #include <numbers>
 #include <random>
 
-namespace jor_test {
+namespace modelio {
 
 const char kHtkSeparator[] = "__KAVOR__SEPARATOR__";
 
@@ -263,4 +263,4 @@ HtkGmm RandomFullGmm(int numGaussians, int dim, unsigned seed, bool withGconst) 
   });
 }
 
-}  // namespace jor_test
+}  // namespace modelio

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace jor_test {
+namespace modelio {
 
 // Container section types of the scoring stages.
 constexpr uint32_t kSpldaSectionType = 3;
@@ -73,4 +73,4 @@ struct ScoringSections {
 // (SPLDA in float, as the engine's verifier expects).
 ScoringSections RandomScoringSections(int32_t dim, uint32_t seed);
 
-}  // namespace jor_test
+}  // namespace modelio
