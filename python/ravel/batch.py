@@ -13,6 +13,7 @@ a task that Dask reruns after losing a worker neither loses nor duplicates
 anything.
 """
 import argparse
+import glob
 import os
 import sys
 import threading
@@ -125,7 +126,7 @@ def make_client(workers: int = 2, scheduler: Optional[str] = None, **cluster_opt
     if scheduler:
         return Client(scheduler)
     cluster = LocalCluster(n_workers=workers, threads_per_worker=1, processes=True,
-                           dashboard_address=None, **cluster_options)
+                           dashboard_address=":0", **cluster_options)
     return Client(cluster)
 
 
@@ -151,6 +152,10 @@ def enrol(client, models: str, manifest: str, store: str, kind: str = "xvector",
                                      rows[first:first + shard_size], retries=RETRIES,
                                      key="enrol-shard-%05d-%s" % (k, _token(store))))
     results = _wait(client, futures, show_progress)
+    # A worker lost in the middle of a write leaves its temporary file; the
+    # rerun of its task wrote the shard itself.
+    for tmp in glob.glob(os.path.join(store, "shard-*.tmp*")):
+        os.remove(tmp)
     return sum(r[1] for r in results), sum(r[2] for r in results)
 
 

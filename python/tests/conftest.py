@@ -7,7 +7,8 @@ import pytest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 REPO = os.path.dirname(os.path.dirname(HERE))
-MODELS = os.environ.get("RAVEL_TEST_MODELS", os.path.join(REPO, "tests", "data", "trained"))
+MODELS = os.path.abspath(os.environ.get("RAVEL_TEST_MODELS",
+                                        os.path.join(REPO, "tests", "data", "trained")))
 
 
 @pytest.fixture(scope="session")
