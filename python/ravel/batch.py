@@ -179,7 +179,7 @@ def search_loaded(client, models: str, shards: list, probes: np.ndarray, top: in
     in the workers' memory (futures of Shard) or on disk (paths)."""
     models = os.path.abspath(models)
     probes = np.ascontiguousarray(probes, dtype=np.float32).reshape(len(probes), -1)
-    [probes_future] = client.scatter([probes], broadcast=True)
+    [probes_future] = client.scatter([probes], broadcast=True, hash=False)
     futures = []
     for shard in shards:
         fn = search_shard_file if isinstance(shard, str) else search_shard

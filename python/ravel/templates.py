@@ -34,11 +34,17 @@ def duration_of(template: bytes) -> float:
 
 
 def top_matches(scores, top):
-    """Indices of the `top` highest scores, best first; the first index wins ties;
-    NaN scores never rank."""
+    """Indices of the `top` highest scores, best first; the lower index wins
+    ties; NaN scores never rank."""
     scores = np.where(np.isnan(scores), -np.inf, scores)
     top = min(top, len(scores))
     if top <= 0:
         return np.zeros(0, dtype=np.int64)
-    # Stable sort on -score keeps the lower index first among equal scores.
-    return np.argsort(-scores, kind="stable")[:top]
+    candidates = np.arange(len(scores))
+    if top < len(scores) // 4:
+        # Everything that reaches the top-th best score, ties included.
+        kth = np.partition(scores, len(scores) - top)[len(scores) - top]
+        candidates = np.flatnonzero(scores >= kth)
+    # A stable sort on -score keeps the lower index first among equal scores.
+    order = np.argsort(-scores[candidates], kind="stable")
+    return candidates[order[:top]]
