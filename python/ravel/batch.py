@@ -134,7 +134,7 @@ def _wait(client, futures, show_progress):
     if show_progress:
         from dask.distributed import progress
         progress(futures)
-        print(file=sys.stderr)
+        print()
     return client.gather(futures)
 
 
@@ -150,7 +150,8 @@ def enrol(client, models: str, manifest: str, store: str, kind: str = "xvector",
     for k, first in enumerate(range(0, len(rows), shard_size)):
         futures.append(client.submit(enrol_shard, models, share_model, kind, store, k, first,
                                      rows[first:first + shard_size], retries=RETRIES,
-                                     key="enrol-shard-%05d-%s" % (k, _token(store))))
+                                     key="enrol-shard-%05d-%s" % (k, _token(
+                                         models, kind, store, rows[first:first + shard_size]))))
     results = _wait(client, futures, show_progress)
     # A worker lost in the middle of a write leaves its temporary file; the
     # rerun of its task wrote the shard itself.
@@ -250,7 +251,8 @@ def _parser():
 
 def main(argv=None) -> int:
     args = _parser().parse_args(argv)
-    show = sys.stderr.isatty()
+    # Dask's progress bar writes to standard output: only for a watcher.
+    show = sys.stdout.isatty()
     with make_client(args.workers, args.scheduler) as client:
         if args.job == "enrol":
             if args.shard_size < 1:

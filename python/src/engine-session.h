@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstddef>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -75,7 +76,7 @@ class EngineSession {
 
   std::string modelsDir_;
   bool shareModel_ = false;
-  bool closed_ = false;
+  std::atomic<bool> closed_{false};
   size_t templateSize_ = 0;
   int featureDim_ = 0;
   std::mutex poolLock_;
