@@ -88,13 +88,13 @@ def test_worker_killed_mid_enrol_leaves_the_store_exact(client, engine, models, 
 
     killer = threading.Thread(target=kill_one_worker)
     killer.start()
-    done, failed = batch.enrol(client, models, str(tmp_path / "m.tsv"), str(out), kind="ivector",
-                               shard_size=4, share_model=False)
+    done, failed = batch.enrol(client, models, str(tmp_path / "m.tsv"), str(out), shard_size=4,
+                               share_model=False)
     killer.join()
     shards = (len(rows) + 3) // 4
     assert killed and killed["shards before"] < shards
     assert (done, failed) == (len(rows), 0)
-    reference = {p: engine.template(p, "ivector") for p in heldout}
+    reference = {p: engine.template(p) for p in heldout}
     assert store.read_store(out) == [(i, n, reference[p]) for i, (n, p) in enumerate(rows)]
     assert sorted(os.listdir(out)) == sorted(
         [os.path.basename(store.shard_path(out, k)) for k in range(shards)]

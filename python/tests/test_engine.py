@@ -198,7 +198,7 @@ def test_errors(engine, heldout, tmp_path, models):
 
 
 def test_threads_give_the_serial_results(engine, heldout):
-    pcm = [ravel.read_audio(f) for f in heldout]
+    pcm = [ravel.read_audio(f) for f in heldout[:8]]
     serial = [(engine.template(p), engine.template(p, "ivector")) for p in pcm]
     with concurrent.futures.ThreadPoolExecutor(4) as pool:
         parallel = list(pool.map(lambda p: (engine.template(p), engine.template(p, "ivector")),
