@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "ivdist/scoring-status.h"
 #include "ivdist/section-reader.h"
@@ -95,6 +96,24 @@ int Verifier::Score(const float* values1, const uint32_t* count1, const float* v
   float raw = 0.0f;
   const int r = splda->ScoreTransformed(values1, count1, values2, count2, &raw);
   if (r) return r;
+  return Finish(raw, duration, result);
+}
+
+int Verifier::ScoreMany(const float* probe, uint32_t probeCount, const float* templates, size_t n,
+                        const float* durations, float* results) {
+  if (!results) return kNullResult;
+  if (!splda) return kSpldaUnreadable;
+  const int r = splda->ScoreTransformedMany(probe, probeCount, templates, n, results);
+  if (r) return r;
+  for (size_t j = 0; j < n; ++j) {
+    if (Finish(results[j], durations ? &durations[j] : nullptr, &results[j]) != kOk) {
+      results[j] = std::numeric_limits<float>::quiet_NaN();
+    }
+  }
+  return kOk;
+}
+
+int Verifier::Finish(float raw, const float* duration, float* result) const {
   // Finite templates can still overflow into inf - inf.
   if (std::isnan(raw)) return kOutOfRange;
   double s = static_cast<double>(raw);

@@ -40,6 +40,14 @@ class Verifier {
   // a raw score that is not a number; 0x40008004 no SPLDA model.
   virtual int Score(const float* values1, const uint32_t* count1, const float* values2,
                     const uint32_t* count2, const float* duration, float* result);
+  // Scores one probe against `n` templates stored back to back (2D+1 values
+  // each, any alignment), durations[j] belonging to template j (null: no
+  // adjustment). results[j] equals Score(probe, template j, durations[j]) bit
+  // for bit; where Score would fail with 0x60008008 it is NaN. 0x60008007
+  // null results; 0x60008006 a probe count other than 2D+1; 0x40008004 no
+  // SPLDA model.
+  int ScoreMany(const float* probe, uint32_t probeCount, const float* templates, size_t n,
+                const float* durations, float* results);
   // Values of a transformed template (2D+1); 0 without a loaded SPLDA model.
   virtual uint32_t TemplateSize();
 
@@ -52,6 +60,9 @@ class Verifier {
   int LoadSplda(FILE* stream);
 
  private:
+  // The duration adjustment and the 0..100 mapping of a raw score.
+  int Finish(float raw, const float* duration, float* result) const;
+
   std::unique_ptr<mvn::Mvn> mvn;
   std::unique_ptr<norm::Norm> norm;
   std::unique_ptr<splda::Splda<float>> splda;

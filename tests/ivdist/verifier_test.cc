@@ -104,6 +104,44 @@ TEST(VerifierScoreTest, MapsRawScoresOntoZeroToHundred) {
   EXPECT_EQ(result, 100.0f);
 }
 
+// One probe against many stored templates gives, entry by entry, the bits
+// of Score(probe, stored, stored duration), and NaN where Score refuses.
+TEST(VerifierScoreTest, ScoreManyEqualsScoreOfEachPair) {
+  jor_test::TestDir dir;
+  const std::string sp = jor_test::SpldaSection(LinearOnly());
+  Model model(dir, nullptr, nullptr, &sp);
+  Verifier verifier;
+  ASSERT_EQ(model.LoadInto(&verifier), 0);
+  const float big = 3e38f;
+  // 11 stored templates: more than one interleaved group of 8, and a tail.
+  const std::vector<float> stored = {0, 0, 0,     0, 0, -150, 0, 0, 100,  0, 0, 10,   0, 0, 10,
+                                     0, 0, 10,    0, 0, -148, 1, 2, 3,    big, 0, 0,  0, 0, 7,
+                                     0, 0, 101};
+  const std::vector<float> durations = {0, 0, 0, 30000, 120000, 500, 30000, 1000, 10, 0, 0};
+  const float probe[3] = {big, big, 0};
+  const float zeros[3] = {0, 0, 0};
+  const uint32_t n = 3;
+  for (const float* p : {zeros, probe}) {
+    std::vector<float> many(durations.size(), -1.0f);
+    ASSERT_EQ(verifier.ScoreMany(p, n, stored.data(), durations.size(), durations.data(),
+                                 many.data()),
+              0);
+    for (size_t j = 0; j < durations.size(); ++j) {
+      float one = -1.0f;
+      const int r = verifier.Score(p, &n, &stored[3 * j], &n, &durations[j], &one);
+      if (r == 0) {
+        EXPECT_EQ(many[j], one) << j;
+      } else {
+        EXPECT_EQ(r, kOutOfRange) << j;
+        EXPECT_TRUE(std::isnan(many[j])) << j;
+      }
+    }
+  }
+  std::vector<float> out(2, -1.0f);
+  EXPECT_EQ(verifier.ScoreMany(zeros, 2, stored.data(), 2, nullptr, out.data()), kWrongLength);
+  EXPECT_EQ(verifier.ScoreMany(zeros, n, stored.data(), 2, nullptr, nullptr), kNullResult);
+}
+
 TEST(VerifierScoreTest, RefusesBadArguments) {
   jor_test::TestDir dir;
   const std::string sp = modelio::SpldaSection(LinearOnly());
