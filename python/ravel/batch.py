@@ -122,12 +122,12 @@ def diarize_recording(models: str, share_model: bool, path: str, out_dir: str, m
 def make_client(workers: int = 2, scheduler: Optional[str] = None, **cluster_options):
     """A client of the cluster at `scheduler`, or of a new LocalCluster of
     `workers` single-threaded processes."""
-    from dask.distributed import Client, LocalCluster
+    from dask.distributed import Client
     if scheduler:
         return Client(scheduler)
-    cluster = LocalCluster(n_workers=workers, threads_per_worker=1, processes=True,
-                           dashboard_address=":0", **cluster_options)
-    return Client(cluster)
+    # A client that starts its own LocalCluster also stops it when it closes.
+    return Client(n_workers=workers, threads_per_worker=1, processes=True, dashboard_address=":0",
+                  **cluster_options)
 
 
 def _wait(client, futures, show_progress):
