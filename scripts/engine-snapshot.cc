@@ -139,7 +139,10 @@ int main(int argc, char** argv) {
   while (std::getline(log, line)) {
     // "%Y-%m-%d %H:%M:%S.%e [%P:%t] :%l: %v": drop time, process and thread.
     const size_t cut = line.find("] ");
-    std::printf("log %s\n", cut == std::string::npos ? line.c_str() : line.c_str() + cut + 2);
+    if (cut != std::string::npos) line.erase(0, cut + 2);
+    // The work folder is a fresh temporary one on every run.
+    for (size_t at; (at = line.find(work)) != std::string::npos;) line.replace(at, work.size(), "WORK");
+    std::printf("log %s\n", line.c_str());
   }
   return 0;
 }
