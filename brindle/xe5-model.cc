@@ -9,7 +9,7 @@
 #include <memory>
 
 #include "brindle/crc32.h"
-#include "brindle/result-codes.h"
+#include "common/result-codes.h"
 
 namespace brindle {
 namespace {
@@ -78,7 +78,7 @@ uint32_t ReadAffine(Cursor& cur, Layer& layer, size_t cols) {
     finite = finite && AllFinite(layer.scale.data(), layer.scale.size()) &&
              AllFinite(layer.shift.data(), layer.shift.size());
   }
-  return finite ? 0 : kBadParameter;
+  return finite ? 0 : jor::kXvectorBadParameter;
 }
 
 // Kinds accepted at a position: bit (kind - 1).
@@ -86,7 +86,7 @@ constexpr uint32_t kAllowFrame = 1, kAllowPooling = 2, kAllowSegment = 4;
 
 // One layer record at the cursor; `expectedIn` is the previous layer's output.
 uint32_t ReadLayer(Cursor& cur, size_t end, uint32_t expectedIn, uint32_t allowed, Layer& layer) {
-  if (end - cur.pos() < kRecordHeaderBytes) return kBadRecordLength;
+  if (end - cur.pos() < kRecordHeaderBytes) return jor::kXvectorBadRecordLength;
   const size_t start = cur.pos();
   const uint32_t kind = cur.U32();
   const uint32_t in = cur.U32();
@@ -96,27 +96,27 @@ uint32_t ReadLayer(Cursor& cur, size_t end, uint32_t expectedIn, uint32_t allowe
   const uint32_t flags = cur.U32();
   const uint64_t recordBytes = cur.U64();
 
-  if (kind < 1 || kind > 3 || (allowed & (1u << (kind - 1))) == 0) return kBadLayerKind;
+  if (kind < 1 || kind > 3 || (allowed & (1u << (kind - 1))) == 0) return jor::kXvectorBadLayerKind;
   layer.kind = static_cast<LayerKind>(kind);
-  if (!DimOk(in) || !DimOk(out)) return kBadDimension;
+  if (!DimOk(in) || !DimOk(out)) return jor::kXvectorBadDimension;
   if (layer.kind == LayerKind::kFrame ? (context < 1 || context > kMaxContext) : context != 0)
-    return kBadContext;
+    return jor::kXvectorBadContext;
   if (layer.kind == LayerKind::kPooling ? (activation != 0 || flags != 0)
                                         : (activation > 1 || (flags & ~kFlagScaleShift) != 0))
-    return kBadActivation;
+    return jor::kXvectorBadActivation;
   const uint64_t expectedBytes = kRecordHeaderBytes + 4ull * context +
                                  ParameterBytes(layer.kind, in, out, context, flags != 0);
-  if (recordBytes != expectedBytes || recordBytes > end - start) return kBadRecordLength;
+  if (recordBytes != expectedBytes || recordBytes > end - start) return jor::kXvectorBadRecordLength;
 
   layer.offsets.resize(context);
   for (uint32_t i = 0; i < context; ++i) {
     const int32_t o = cur.I32();
     if (o < -kMaxOffset || o > kMaxOffset || (i > 0 && o <= layer.offsets[i - 1]))
-      return kBadContext;
+      return jor::kXvectorBadContext;
     layer.offsets[i] = o;
   }
-  if (in != expectedIn) return kDimensionMismatch;
-  if (layer.kind == LayerKind::kPooling && out != 2 * in) return kDimensionMismatch;
+  if (in != expectedIn) return jor::kXvectorDimensionMismatch;
+  if (layer.kind == LayerKind::kPooling && out != 2 * in) return jor::kXvectorDimensionMismatch;
 
   layer.inputDim = static_cast<int>(in);
   layer.outputDim = static_cast<int>(out);
@@ -124,7 +124,7 @@ uint32_t ReadLayer(Cursor& cur, size_t end, uint32_t expectedIn, uint32_t allowe
   layer.hasScaleShift = (flags & kFlagScaleShift) != 0;
   if (layer.kind == LayerKind::kPooling) {
     layer.varianceFloor = cur.F32();
-    if (!std::isfinite(layer.varianceFloor) || layer.varianceFloor < 0.0f) return kBadParameter;
+    if (!std::isfinite(layer.varianceFloor) || layer.varianceFloor < 0.0f) return jor::kXvectorBadParameter;
     return 0;
   }
   const size_t cols = layer.kind == LayerKind::kFrame ? size_t{context} * in : in;
@@ -134,8 +134,8 @@ uint32_t ReadLayer(Cursor& cur, size_t end, uint32_t expectedIn, uint32_t allowe
 }  // namespace
 
 uint32_t ParseModel(const uint8_t* data, size_t size, Model* model) {
-  if (size >= 4 && std::memcmp(data, kMagic, 4) != 0) return kBadMagic;
-  if (size < kHeaderBytes + kChecksumBytes) return kBadLength;
+  if (size >= 4 && std::memcmp(data, kMagic, 4) != 0) return jor::kXvectorBadMagic;
+  if (size < kHeaderBytes + kChecksumBytes) return jor::kXvectorBadLength;
   Cursor cur(data, size);
   cur.U32();  // magic
   const uint32_t version = cur.U32();
@@ -144,14 +144,14 @@ uint32_t ParseModel(const uint8_t* data, size_t size, Model* model) {
   const uint32_t embeddingDim = cur.U32();
   const uint32_t layerCount = cur.U32();
   const uint32_t reserved = cur.U32();
-  if (version != kFormatVersion || reserved != 0) return kBadVersion;
-  if (length != size) return kBadLength;
+  if (version != kFormatVersion || reserved != 0) return jor::kXvectorBadVersion;
+  if (length != size) return jor::kXvectorBadLength;
   const size_t end = size - kChecksumBytes;
   uint32_t stored;
   std::memcpy(&stored, data + end, 4);
-  if (Crc32(data, end) != stored) return kBadChecksum;
-  if (layerCount < 3 || layerCount > kMaxLayers) return kBadLayerKind;
-  if (!DimOk(inputDim) || !DimOk(embeddingDim)) return kBadDimension;
+  if (Crc32(data, end) != stored) return jor::kXvectorBadChecksum;
+  if (layerCount < 3 || layerCount > kMaxLayers) return jor::kXvectorBadLayerKind;
+  if (!DimOk(inputDim) || !DimOk(embeddingDim)) return jor::kXvectorBadDimension;
 
   Model m;
   m.inputDim = static_cast<int>(inputDim);
@@ -175,13 +175,13 @@ uint32_t ParseModel(const uint8_t* data, size_t size, Model* model) {
         pooled = true;
         break;
       case LayerKind::kSegment:
-        if (m.segmentLayers.empty() && layer.outputDim != m.embeddingDim) return kDimensionMismatch;
+        if (m.segmentLayers.empty() && layer.outputDim != m.embeddingDim) return jor::kXvectorDimensionMismatch;
         m.segmentLayers.push_back(std::move(layer));
         break;
     }
   }
-  if (cur.pos() != end) return kBadRecordLength;
-  if (m.segmentLayers.empty()) return kBadLayerKind;
+  if (cur.pos() != end) return jor::kXvectorBadRecordLength;
+  if (m.segmentLayers.empty()) return jor::kXvectorBadLayerKind;
   *model = std::move(m);
   return 0;
 }
@@ -189,20 +189,20 @@ uint32_t ParseModel(const uint8_t* data, size_t size, Model* model) {
 uint32_t ReadModelFile(const std::string& path, Model* model) {
   std::error_code ec;
   const auto st = std::filesystem::status(path, ec);
-  if (!std::filesystem::exists(st)) return kFileMissing;
-  if (!std::filesystem::is_regular_file(st)) return kFileUnreadable;
+  if (!std::filesystem::exists(st)) return jor::kXvectorFileMissing;
+  if (!std::filesystem::is_regular_file(st)) return jor::kXvectorFileUnreadable;
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"),
                                                        &std::fclose);
-  if (!file) return errno == ENOENT ? kFileMissing : kFileUnreadable;
+  if (!file) return errno == ENOENT ? jor::kXvectorFileMissing : jor::kXvectorFileUnreadable;
   std::vector<uint8_t> bytes;
   uint8_t chunk[1 << 16];
   for (;;) {
     const size_t n = std::fread(chunk, 1, sizeof chunk, file.get());
     if (n == 0) break;
-    if (bytes.size() + n > kMaxFileBytes) return kFileUnreadable;
+    if (bytes.size() + n > kMaxFileBytes) return jor::kXvectorFileUnreadable;
     bytes.insert(bytes.end(), chunk, chunk + n);
   }
-  if (std::ferror(file.get())) return kFileUnreadable;
+  if (std::ferror(file.get())) return jor::kXvectorFileUnreadable;
   return ParseModel(bytes.data(), bytes.size(), model);
 }
 

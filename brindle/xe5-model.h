@@ -62,7 +62,7 @@ struct Model {
 };
 
 // Parses a whole file image. Returns 0 or one of the model-data results of
-// brindle/result-codes.h; `model` is filled only on success.
+// common/result-codes.h; `model` is filled only on success.
 uint32_t ParseModel(const uint8_t* data, size_t size, Model* model);
 
 // Reads and parses the file at `path`.

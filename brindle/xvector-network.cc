@@ -4,7 +4,7 @@
 #include <cmath>
 #include <utility>
 
-#include "brindle/result-codes.h"
+#include "common/result-codes.h"
 
 namespace brindle {
 namespace {
@@ -54,10 +54,10 @@ XvectorNetwork::XvectorNetwork(Model model) : model_(std::move(model)) {
 
 uint32_t XvectorNetwork::Compute(const float* features, size_t count, std::vector<float>* embedding,
                                  size_t blockFrames) const {
-  if (count == 0) return kEmptyInput;
+  if (count == 0) return jor::kXvectorEmptyInput;
   const size_t dim = static_cast<size_t>(model_.inputDim);
-  if (count % dim != 0) return kInputNotWholeRows;
-  if (!AllFinite(features, count)) return kInputNotFinite;
+  if (count % dim != 0) return jor::kXvectorInputNotWholeRows;
+  if (!AllFinite(features, count)) return jor::kXvectorInputNotFinite;
 
   const size_t span = static_cast<size_t>(span_);
   size_t frames = count / dim;
@@ -139,7 +139,7 @@ uint32_t XvectorNetwork::Compute(const float* features, size_t count, std::vecto
   const Layer& segment = model_.segmentLayers.front();
   Eigen::VectorXf e = segment.bias;
   e.noalias() += segment.weight * pooled;
-  if (!AllFinite(e.data(), static_cast<size_t>(e.size()))) return kOutputNotFinite;
+  if (!AllFinite(e.data(), static_cast<size_t>(e.size()))) return jor::kXvectorOutputNotFinite;
   embedding->assign(e.data(), e.data() + e.size());
   return 0;
 }

@@ -34,7 +34,7 @@ class XvectorNetwork {
   int LeadPadding() const { return leadPadding_; }
 
   // `features`: `count` floats, row-major, InputDim() per row. Returns 0 and
-  // the embedding, or an input result of brindle/result-codes.h (embedding
+  // the embedding, or an input result of common/result-codes.h (embedding
   // untouched). May throw std::bad_alloc.
   uint32_t Compute(const float* features, size_t count, std::vector<float>* embedding,
                    size_t blockFrames = kDefaultBlockFrames) const;

@@ -38,6 +38,10 @@ class BRINDLE_API C_XVEXT {
   // `xvector` holds the embedding (the model's embedding dimension); on
   // failure it is left empty.
   int GetXvector(const std::vector<float>& features, std::vector<float>& xvector);
+  // Floats per feature row and per embedding of the loaded model; 0 before a
+  // successful Init.
+  int InputDim() const;
+  int EmbeddingDim() const;
 
  private:
   class Impl;

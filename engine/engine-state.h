@@ -1,43 +1,24 @@
-// Process-wide engine state, written only by Ravel_Initialize and
-// Ravel_Terminate and read by every engine instance.
+// Engine state: whether the engine is initialised, the detail of the last
+// initialisation outcome and the deployment's model set. The exports hold the
+// one instance of the process; it is written only by Ravel_Initialize and
+// Ravel_Terminate.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 #include <memory>
 
-#include "IvectorExt/featext/mfcc-options.h"
-
-namespace ivdist {
-class Verifier;
-}
-namespace XVECTOR {
-class C_XVEXT;
-}
+#include "engine/model-set.h"
 
 namespace ravel_engine {
 
 struct EngineState {
-  EngineState() = default;
-  ~EngineState();  // process exit frees the verifier and the network
-  EngineState(const EngineState&) = delete;
-  EngineState& operator=(const EngineState&) = delete;
-
   bool initialized = false;
   int32_t lastDetail = 33;
-  std::unique_ptr<jor_feat::MfccOptions> featureOptions;
-  bool ivectorReady = false;
-  ivdist::Verifier* verifier = nullptr;
-  XVECTOR::C_XVEXT* xvectorNet = nullptr;
-  size_t templateSize = 0;
-  uint8_t templateMajor = 0;
-  uint8_t templateMinor = 0;
+  // Present exactly while initialised; instances hold references into it.
+  std::unique_ptr<const ModelSet> models;
+  // Counts successful initialisations: an instance made under an earlier
+  // one must not reach a later model set.
+  uint64_t generation = 0;
 };
-
-EngineState& State();
-
-// The release step of termination: the GMM/i-vector stage, the verifier, the
-// x-vector network.
-void ReleaseModels();
 
 }  // namespace ravel_engine

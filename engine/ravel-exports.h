@@ -3,7 +3,7 @@
 // C++ linkage with standard-library argument types: callers must be built
 // with the same compiler and standard library (the public C face is Pellam).
 //
-// Every function returns a status code (0 on success, see common/status.h);
+// Every function returns a status code (0 on success, see common/result-codes.h);
 // the detail of a failure is read with Ravel_GetDetail: with the handle for
 // per-instance failures, with nullptr for initialisation.
 //

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "common/result-codes.h"
+
 namespace ravel_template {
 
 uint8_t TemplateXor(const void* bytes, size_t length) {
@@ -56,15 +58,15 @@ void WriteTemplate(const float* values, size_t n, float duration, float volume, 
 
 uint32_t Validate(const std::vector<char>& templ, size_t expectedLength, uint8_t major,
                   uint8_t minor, std::string* version) {
-  if (templ.empty() || version == nullptr) return 0x30002020;
-  if (templ.size() != expectedLength) return 0x70002030;
+  if (templ.empty() || version == nullptr) return jor::kEngineInvalidArgument;
+  if (templ.size() != expectedLength) return jor::kTemplateMalformed;
   const unsigned char* b = reinterpret_cast<const unsigned char*>(templ.data());
-  if (TemplateXor(b + 1, templ.size() - 1) != b[0]) return 0x70002030;
-  if (b[1] != kFormatVersion) return 0x70102031;
-  if (b[2] != 'U' || b[3] != 'L' || b[4] != 'X' || b[5] != 0) return 0x70002030;
-  if (b[6] != 0 || b[7] != 0) return 0x70002030;
-  if (b[8] != 0) return 0x70002030;
-  if (b[kMajorPos] != major || b[kMinorPos] != minor) return 0x70102031;
+  if (TemplateXor(b + 1, templ.size() - 1) != b[0]) return jor::kTemplateMalformed;
+  if (b[1] != kFormatVersion) return jor::kTemplateVersion;
+  if (b[2] != 'U' || b[3] != 'L' || b[4] != 'X' || b[5] != 0) return jor::kTemplateMalformed;
+  if (b[6] != 0 || b[7] != 0) return jor::kTemplateMalformed;
+  if (b[8] != 0) return jor::kTemplateMalformed;
+  if (b[kMajorPos] != major || b[kMinorPos] != minor) return jor::kTemplateVersion;
   char text[32];
   std::snprintf(text, sizeof(text), "%d.%d", major, minor);
   *version = text;

@@ -41,7 +41,8 @@ uint8_t TemplateXor(const void* bytes, size_t length);
 void WriteTemplate(const float* values, size_t n, float duration, float volume, float snr,
                    uint8_t major, uint8_t minor, char* out);
 
-// Internal result of the nine validation tests (0 on success; see ravel.cc).
+// Internal result of the nine validation tests: 0, jor::kEngineInvalidArgument
+// (empty template or null version), jor::kTemplateMalformed or jor::kTemplateVersion.
 uint32_t Validate(const std::vector<char>& templ, size_t expectedLength, uint8_t major,
                   uint8_t minor, std::string* version);
 

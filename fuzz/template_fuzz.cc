@@ -6,7 +6,7 @@
 #include <cstring>
 #include <vector>
 
-#include "engine/engine-state.h"
+#include "engine/model-set.h"
 #include "engine/ravel.h"
 #include "engine/template-format.h"
 #include "ivdist/verifier.h"
@@ -16,7 +16,7 @@ namespace {
 class SumVerifier : public ivdist::Verifier {
  public:
   int Score(const float* v1, const uint32_t* c1, const float* v2, const uint32_t* c2,
-            const float*, float* result) override {
+            const float*, float* result) const override {
     if (*c1 != 3 || *c2 != 3) return static_cast<int>(0x60008006u);
     volatile float sink = 0;
     for (uint32_t i = 0; i < 3; ++i) {
@@ -28,19 +28,16 @@ class SumVerifier : public ivdist::Verifier {
     *result = 50.0f;
     return 0;
   }
-  uint32_t TemplateSize() override { return 3; }
+  uint32_t TemplateSize() const override { return 3; }
 };
 
 Ravel* Instance() {
   static Ravel* instance = [] {
-    auto& s = ravel_engine::State();
-    s.featureOptions = std::make_unique<jor_feat::MfccOptions>();
-    s.featureOptions->mel_opts.num_bins = 40;
-    s.verifier = new SumVerifier();
-    s.templateSize = 256 + 12;
-    s.templateMajor = 1;
-    s.templateMinor = 1;
-    return new Ravel();
+    jor_feat::MfccOptions options;
+    options.mel_opts.num_bins = 40;
+    static auto models =
+        ravel_engine::ModelSet::FromParts(options, std::make_unique<SumVerifier>());
+    return new Ravel(*models);
   }();
   return instance;
 }
@@ -52,7 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<char> templ(reinterpret_cast<const char*>(data),
                           reinterpret_cast<const char*>(data) + size);
   std::string version;
-  Ravel::ValidateTemplate(templ, &version);
+  Ravel::ValidateTemplate(r->Models(), templ, &version);
   // Force the right length now and then so the deeper tests run.
   if (size > 0 && data[0] % 2 == 0) templ.resize(268);
   float score = -1;

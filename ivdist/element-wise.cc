@@ -2,7 +2,7 @@
 
 #include <cstddef>
 
-#include "ivdist/scoring-status.h"
+#include "common/result-codes.h"
 
 namespace ivdist {
 namespace {
@@ -16,17 +16,17 @@ bool SameShape(std::span<const T> in, std::span<const T> p, std::span<T> out) {
 
 template <typename T>
 int SubtractElements(std::span<const T> in, std::span<const T> p, std::span<T> out) {
-  if (!SameShape(in, p, out)) return kShapeMismatch;
+  if (!SameShape(in, p, out)) return jor::kShapeMismatch;
   // Indexing keeps in-place use (out aliasing in) correct.
   for (size_t i = 0; i < in.size(); ++i) out[i] = in[i] - p[i];
-  return kOk;
+  return 0;
 }
 
 template <typename T>
 int MultiplyElements(std::span<const T> in, std::span<const T> p, std::span<T> out) {
-  if (!SameShape(in, p, out)) return kShapeMismatch;
+  if (!SameShape(in, p, out)) return jor::kShapeMismatch;
   for (size_t i = 0; i < in.size(); ++i) out[i] = in[i] * p[i];
-  return kOk;
+  return 0;
 }
 
 template int SubtractElements<float>(std::span<const float>, std::span<const float>,

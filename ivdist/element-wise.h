@@ -6,7 +6,7 @@
 namespace ivdist {
 
 // out[i] = in[i] - p[i]. All three lengths must be equal and non-zero, else
-// kShapeMismatch and nothing is written.
+// jor::kShapeMismatch and nothing is written.
 template <typename T>
 int SubtractElements(std::span<const T> in, std::span<const T> p, std::span<T> out);
 

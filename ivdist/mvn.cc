@@ -1,7 +1,7 @@
 #include "ivdist/mvn.h"
 
 #include "ivdist/element-wise.h"
-#include "ivdist/scoring-status.h"
+#include "common/result-codes.h"
 #include "ivdist/section-reader.h"
 
 namespace ivdist::mvn {
@@ -14,19 +14,19 @@ int Mvn::Load(FILE* stream) {
 }
 
 int Mvn::Read(FILE* stream) {
-  if (!stream) return kMvnUnreadable;
+  if (!stream) return jor::kMvnUnreadable;
   int32_t d = 0;
-  if (!SkipSectionHeader(stream) || !ReadExact(stream, &d, sizeof(d))) return kMvnUnreadable;
-  if (static_cast<uint32_t>(d) - 1u > kMaxDimension - 1u) return kMvnBadModel;
+  if (!SkipSectionHeader(stream) || !ReadExact(stream, &d, sizeof(d))) return jor::kMvnUnreadable;
+  if (static_cast<uint32_t>(d) - 1u > kMaxDimension - 1u) return jor::kMvnBadModel;
   dimension = d;
-  if (!ReadValues(stream, static_cast<size_t>(d), &mean)) return kMvnUnreadable;
-  if (!ReadValues(stream, static_cast<size_t>(d), &scale)) return kMvnUnreadable;
+  if (!ReadValues(stream, static_cast<size_t>(d), &mean)) return jor::kMvnUnreadable;
+  if (!ReadValues(stream, static_cast<size_t>(d), &scale)) return jor::kMvnUnreadable;
   meanView = mean;
   scaleView = scale;
   // A value that is not finite would make every template not finite.
   if (!AllFinite(mean.data(), mean.size()) || !AllFinite(scale.data(), scale.size()))
-    return kMvnBadModel;
-  return kOk;
+    return jor::kMvnBadModel;
+  return 0;
 }
 
 void Mvn::Clear() {
@@ -38,13 +38,13 @@ void Mvn::Clear() {
 }
 
 int Mvn::SubtractMean(const std::vector<float>& in, std::vector<float>* out) const {
-  if (!out) return kNullResult;
+  if (!out) return jor::kNullResult;
   out->resize(in.size());
   return SubtractElements<float>(in, meanView, *out);
 }
 
 int Mvn::Normalize(const std::vector<float>& in, std::vector<float>* out) const {
-  if (!out) return kNullResult;
+  if (!out) return jor::kNullResult;
   std::vector<float> centred(in.size());
   const int r = SubtractElements<float>(in, meanView, centred);
   if (r) return r;

@@ -19,11 +19,11 @@ class Mvn {
   Mvn& operator=(const Mvn&) = delete;
 
   // Reads a mean/variance section: 32-byte header, int32 D, D float mean,
-  // D float scale. 0x40008000 null stream or short read; 0x40008001 D outside
+  // D float scale. kMvnUnreadable null stream or short read; kMvnBadModel D outside
   // 1..1,000,000 or a value that is not finite. A failed load leaves the
   // model empty.
   virtual int Load(FILE* stream);
-  // out = in - m; 0xFFF01900 when in is empty or its length differs from D.
+  // out = in - m; kShapeMismatch when in is empty or its length differs from D.
   virtual int SubtractMean(const std::vector<float>& in, std::vector<float>* out) const;
   // out = (in - m) * s; same shape rule, `out` untouched on failure.
   virtual int Normalize(const std::vector<float>& in, std::vector<float>* out) const;

@@ -19,15 +19,16 @@ class Norm {
 
   // Reads a whitening section: 32-byte header, int32 D, D x D float64 basis E
   // (row-major), D float64 variances. Builds W[i][j] = E[i][j] / sqrt(var[j]).
-  // 0x40008002 null stream or short read; 0x40008003 D outside 1..1,000,000,
+  // kNormUnreadable null stream or short read; kNormBadModel D outside 1..1,000,000,
   // a variance that is not positive and finite, or any other value (stored or
   // derived) that is not finite. A failed load leaves the model empty.
   virtual int Load(FILE* stream);
   // out = W^T in, accumulated over input coordinates in ascending order.
-  // 0x60008006 when in is empty or its length differs from D.
+  // kWrongLength when in is empty or its length differs from D.
   virtual int Apply(const std::vector<double>& in, std::vector<double>* out) const;
 
   uint64_t Rows() const { return rows; }
+  int32_t Dimension() const { return dimension; }
 
  private:
   int Read(FILE* stream);
@@ -43,7 +44,7 @@ class Norm {
 // Scales `in` to unit length: the sum of squares is accumulated in single
 // precision (each square computed in double, then rounded), the factor
 // 1 / sqrt(sum) is a float, and each element is multiplied in double by it.
-// 0x60008006 for an empty input; 0x60008008 when the sum is zero or not
+// kWrongLength for an empty input; kOutOfRange when the sum is zero or not
 // finite (an all-zero vector, or one with values that are not finite or
 // whose squares overflow), in which case `out` is untouched.
 int LengthNormalize(const std::vector<double>& in, std::vector<double>* out);

@@ -1,6 +1,6 @@
 #include "ivdist/projection.h"
 
-#include "ivdist/scoring-status.h"
+#include "common/result-codes.h"
 
 namespace ivdist {
 
@@ -9,7 +9,7 @@ int ProjectRows(std::span<const T> matrix, size_t rows, size_t cols, std::span<c
                 std::span<T> u) {
   if (rows == 0 || cols == 0 || matrix.size() / cols != rows || matrix.size() % cols != 0 ||
       x.size() != rows || u.size() != cols)
-    return kShapeMismatch;
+    return jor::kShapeMismatch;
   T* __restrict acc = u.data();
   for (size_t i = 0; i < rows; ++i) {
     const T xi = x[i];
@@ -17,7 +17,7 @@ int ProjectRows(std::span<const T> matrix, size_t rows, size_t cols, std::span<c
     // A product then a sum per element: no contraction (the build forbids it).
     for (size_t j = 0; j < cols; ++j) acc[j] += xi * row[j];
   }
-  return kOk;
+  return 0;
 }
 
 template int ProjectRows<float>(std::span<const float>, size_t, size_t, std::span<const float>,

@@ -9,7 +9,7 @@ class ScorePostProcessing {
   virtual ~ScorePostProcessing() = default;
 
   // score -= 0.08 * min(60, max(0, parameter)), in double; the parameter is
-  // a duration in thousands of units. 0x60008007 for a null pointer.
+  // a duration in thousands of units. kNullResult for a null pointer.
   virtual int Adjust(double* score, const double* parameter) const;
 };
 

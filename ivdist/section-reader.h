@@ -12,6 +12,9 @@
 
 namespace ivdist {
 
+// Largest dimension a model section may declare.
+constexpr uint32_t kMaxDimension = 1000000;
+
 // Reads exactly `size` bytes; false on a short read.
 bool ReadExact(FILE* stream, void* data, size_t size);
 

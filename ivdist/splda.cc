@@ -5,7 +5,7 @@
 #include <span>
 
 #include "ivdist/projection.h"
-#include "ivdist/scoring-status.h"
+#include "common/result-codes.h"
 #include "ivdist/section-reader.h"
 
 namespace ivdist::splda {
@@ -128,23 +128,23 @@ int Splda<T>::Load(FILE* stream) {
 
 template <typename T>
 int Splda<T>::Read(FILE* stream) {
-  if (!stream) return kSpldaUnreadable;
+  if (!stream) return jor::kSpldaUnreadable;
   int32_t elementSize = 0;
   if (!SkipSectionHeader(stream) || !ReadExact(stream, &elementSize, sizeof(elementSize)))
-    return kSpldaUnreadable;
-  if (elementSize != static_cast<int32_t>(sizeof(T))) return kSpldaBadModel;
+    return jor::kSpldaUnreadable;
+  if (elementSize != static_cast<int32_t>(sizeof(T))) return jor::kSpldaBadModel;
   int32_t d = 0;
-  if (!ReadExact(stream, &d, sizeof(d))) return kSpldaUnreadable;
-  if (static_cast<uint32_t>(d) - 1u > kMaxDimension - 1u) return kSpldaBadModel;
+  if (!ReadExact(stream, &d, sizeof(d))) return jor::kSpldaUnreadable;
+  if (static_cast<uint32_t>(d) - 1u > kMaxDimension - 1u) return jor::kSpldaBadModel;
   dimension = d;
   const size_t n = static_cast<size_t>(d);
-  if (!ReadValues(stream, n * n, &crossBasis)) return kSpldaUnreadable;
+  if (!ReadValues(stream, n * n, &crossBasis)) return jor::kSpldaUnreadable;
   // The eigenvalue block of A reports its short read as a bad model.
-  if (!ReadValues(stream, n, &crossScale)) return kSpldaBadModel;
-  if (!ReadValues(stream, n * n, &selfBasis)) return kSpldaUnreadable;
-  if (!ReadValues(stream, n, &selfScale)) return kSpldaUnreadable;
-  if (!ReadValues(stream, n, &linearTerm)) return kSpldaUnreadable;
-  if (!ReadExact(stream, &constantTerm, sizeof(T))) return kSpldaUnreadable;
+  if (!ReadValues(stream, n, &crossScale)) return jor::kSpldaBadModel;
+  if (!ReadValues(stream, n * n, &selfBasis)) return jor::kSpldaUnreadable;
+  if (!ReadValues(stream, n, &selfScale)) return jor::kSpldaUnreadable;
+  if (!ReadValues(stream, n, &linearTerm)) return jor::kSpldaUnreadable;
+  if (!ReadExact(stream, &constantTerm, sizeof(T))) return jor::kSpldaUnreadable;
 
   // Values that are not finite would make every template or score not finite.
   if (!AllFinite(crossBasis.data(), crossBasis.size()) ||
@@ -152,7 +152,7 @@ int Splda<T>::Read(FILE* stream) {
       !AllFinite(crossScale.data(), crossScale.size()) ||
       !AllFinite(selfScale.data(), selfScale.size()) ||
       !AllFinite(linearTerm.data(), linearTerm.size()) || !std::isfinite(constantTerm))
-    return kSpldaBadModel;
+    return jor::kSpldaBadModel;
   for (size_t i = 0; i < n; ++i) {
     T a = crossScale[i];
     if (a < 0) a = 0;
@@ -161,19 +161,19 @@ int Splda<T>::Read(FILE* stream) {
     if (b > 0) b = 0;
     selfScale[i] = std::sqrt(-b);
   }
-  if (!AllFinite(crossScale.data(), crossScale.size())) return kSpldaBadModel;
-  return kOk;
+  if (!AllFinite(crossScale.data(), crossScale.size())) return jor::kSpldaBadModel;
+  return 0;
 }
 
 template <typename T>
 int Splda<T>::Transform(const std::vector<T>& x, std::vector<T>* t) const {
   const size_t d = static_cast<size_t>(dimension);
-  if (x.size() != d) return kWrongLength;
-  if (!t) return kNullResult;
+  if (x.size() != d) return jor::kWrongLength;
+  if (!t) return jor::kNullResult;
   if (t == &x) {
     std::vector<T> result;
     const int r = Transform(x, &result);
-    if (r == kOk) *t = std::move(result);
+    if (r == 0) *t = std::move(result);
     return r;
   }
   // u and v are projected straight into the cross and self blocks.
@@ -189,38 +189,38 @@ int Splda<T>::Transform(const std::vector<T>& x, std::vector<T>* t) const {
   for (size_t i = 0; i < d; ++i) u[i] = u[i] * crossScale[i];
   for (size_t i = 0; i < d; ++i) v[i] = v[i] * selfScale[i];
   (*t)[2 * d] = s;
-  return kOk;
+  return 0;
 }
 
 template <typename T>
 int Splda<T>::ScoreTransformed(const T* p, const uint32_t* pCount, const T* q,
                                const uint32_t* qCount, T* result) const {
-  if (!result) return kNullResult;
+  if (!result) return jor::kNullResult;
   const uint32_t expected = TransformedSize();
   if (!pCount || !qCount || *pCount != expected || *qCount != expected || !p || !q)
-    return kWrongLength;
+    return jor::kWrongLength;
   *result = ScoreBytes<T>(reinterpret_cast<const unsigned char*>(p),
                           reinterpret_cast<const unsigned char*>(q), static_cast<size_t>(dimension),
                           constantTerm);
-  return kOk;
+  return 0;
 }
 
 template <typename T>
 int Splda<T>::ScoreTransformed(const std::vector<T>& p, const std::vector<T>& q, T* result) const {
-  if (!result) return kNullResult;
+  if (!result) return jor::kNullResult;
   const size_t expected = TransformedSize();
-  if (p.size() != expected || q.size() != expected) return kWrongLength;
+  if (p.size() != expected || q.size() != expected) return jor::kWrongLength;
   *result = ScoreBytes<T>(reinterpret_cast<const unsigned char*>(p.data()),
                           reinterpret_cast<const unsigned char*>(q.data()),
                           static_cast<size_t>(dimension), constantTerm);
-  return kOk;
+  return 0;
 }
 
 template <typename T>
 int Splda<T>::Score(const std::vector<T>& x, const std::vector<T>& y, T* result) const {
-  if (!result) return kNullResult;
+  if (!result) return jor::kNullResult;
   const size_t d = static_cast<size_t>(dimension);
-  if (x.size() != d || y.size() != d) return kWrongLength;
+  if (x.size() != d || y.size() != d) return jor::kWrongLength;
   std::vector<T> tx, ty;
   int r = Transform(x, &tx);
   if (r) return r;
@@ -237,9 +237,9 @@ uint32_t Splda<T>::TransformedSize() const {
 template <typename T>
 int Splda<T>::ScoreTransformedMany(const T* probe, uint32_t probeCount, const T* templates,
                                    size_t n, T* results) const {
-  if (n == 0) return kOk;
-  if (!results) return kNullResult;
-  if (!probe || !templates || probeCount != TransformedSize()) return kWrongLength;
+  if (n == 0) return 0;
+  if (!results) return jor::kNullResult;
+  if (!probe || !templates || probeCount != TransformedSize()) return jor::kWrongLength;
   constexpr size_t kGroup = 8;
   const size_t d = static_cast<size_t>(dimension);
   const size_t stride = (2 * d + 1) * sizeof(T);
@@ -249,7 +249,7 @@ int Splda<T>::ScoreTransformedMany(const T* probe, uint32_t probeCount, const T*
   for (; j + kGroup <= n; j += kGroup)
     ScoreGroup<T, kGroup>(p, q + j * stride, stride, d, constantTerm, results + j);
   for (; j < n; ++j) results[j] = ScoreBytes<T>(p, q + j * stride, d, constantTerm);
-  return kOk;
+  return 0;
 }
 
 template class Splda<float>;

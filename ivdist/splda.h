@@ -35,19 +35,19 @@ class Splda {
 
   // Reads an SPLDA section: 32-byte header, int32 element size (sizeof(T)),
   // int32 D, A (D x D), a (D), B (D x D), b (D), c (D), k, all of type T.
-  // 0x40008004 null stream or short read (but a short read of a gives
-  // 0x40008005); 0x40008005 wrong element size, D outside 1..1,000,000, or a
+  // kSpldaUnreadable null stream or short read (but a short read of a gives
+  // kSpldaBadModel); kSpldaBadModel wrong element size, D outside 1..1,000,000, or a
   // value that is not finite. A failed load leaves the model empty.
   virtual int Load(FILE* stream);
-  // Transforms both vectors and scores them. 0x60008007 null result;
-  // 0x60008006 either length differs from D.
+  // Transforms both vectors and scores them. kNullResult null result;
+  // kWrongLength either length differs from D.
   virtual int Score(const std::vector<T>& x, const std::vector<T>& y, T* result) const;
-  // t = (A^T x * a', B^T x * b', c.x): 2D+1 values. 0x60008006 when the
+  // t = (A^T x * a', B^T x * b', c.x): 2D+1 values. kWrongLength when the
   // length of x differs from D.
   virtual int Transform(const std::vector<T>& x, std::vector<T>* t) const;
   // Scores two transformed templates given as value pointers with counts.
-  // The values are read without assuming any alignment. 0x60008007 null
-  // result; 0x60008006 a count (or count pointer) other than 2D+1.
+  // The values are read without assuming any alignment. kNullResult null
+  // result; kWrongLength a count (or count pointer) other than 2D+1.
   virtual int ScoreTransformed(const T* p, const uint32_t* pCount, const T* q,
                                const uint32_t* qCount, T* result) const;
   virtual int ScoreTransformed(const std::vector<T>& p, const std::vector<T>& q, T* result) const;

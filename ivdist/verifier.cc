@@ -4,7 +4,7 @@
 #include <cmath>
 #include <limits>
 
-#include "ivdist/scoring-status.h"
+#include "common/result-codes.h"
 #include "ivdist/section-reader.h"
 
 namespace ivdist {
@@ -25,7 +25,7 @@ Verifier::~Verifier() {
 int Verifier::LoadMvn(FILE* stream) {
   if (!stream) {
     mvn.reset();
-    return kOk;
+    return 0;
   }
   if (!mvn) mvn = std::make_unique<mvn::Mvn>();
   return mvn->Load(stream);
@@ -34,7 +34,7 @@ int Verifier::LoadMvn(FILE* stream) {
 int Verifier::LoadNorm(FILE* stream) {
   if (!stream) {
     norm.reset();
-    return kOk;
+    return 0;
   }
   if (!norm) norm = std::make_unique<norm::Norm>();
   return norm->Load(stream);
@@ -43,7 +43,7 @@ int Verifier::LoadNorm(FILE* stream) {
 int Verifier::LoadSplda(FILE* stream) {
   if (!stream) {
     splda.reset();
-    return kSpldaUnreadable;
+    return jor::kSpldaUnreadable;
   }
   if (!splda) splda = std::make_unique<splda::Splda<float>>();
   return splda->Load(stream);
@@ -57,8 +57,8 @@ int Verifier::Load(FILE* meanVariance, FILE* whitening, FILE* spldaStream) {
   return LoadSplda(spldaStream);
 }
 
-int Verifier::Transform(const std::vector<float>& raw, std::vector<float>* out) {
-  if (!out) return kNullResult;
+int Verifier::Transform(const std::vector<float>& raw, std::vector<float>* out) const {
+  if (!out) return jor::kNullResult;
   std::vector<float> f;
   if (mvn) {
     const int r = mvn->Normalize(raw, &f);
@@ -77,22 +77,22 @@ int Verifier::Transform(const std::vector<float>& raw, std::vector<float>* out) 
   for (size_t i = 0; i < d.size(); ++i) f[i] = static_cast<float>(d[i]);
   if (!splda) {
     *out = std::move(f);
-    return kOk;
+    return 0;
   }
   std::vector<float> t;
   const int s = splda->Transform(f, &t);
   if (s) return s;
   // A model with extreme (finite) values can still overflow; such a template
   // could never be scored.
-  if (!AllFinite(t.data(), t.size())) return kOutOfRange;
+  if (!AllFinite(t.data(), t.size())) return jor::kOutOfRange;
   *out = std::move(t);
-  return kOk;
+  return 0;
 }
 
 int Verifier::Score(const float* values1, const uint32_t* count1, const float* values2,
-                    const uint32_t* count2, const float* duration, float* result) {
-  if (!result) return kNullResult;
-  if (!splda) return kSpldaUnreadable;
+                    const uint32_t* count2, const float* duration, float* result) const {
+  if (!result) return jor::kNullResult;
+  if (!splda) return jor::kSpldaUnreadable;
   float raw = 0.0f;
   const int r = splda->ScoreTransformed(values1, count1, values2, count2, &raw);
   if (r) return r;
@@ -100,22 +100,22 @@ int Verifier::Score(const float* values1, const uint32_t* count1, const float* v
 }
 
 int Verifier::ScoreMany(const float* probe, uint32_t probeCount, const float* templates, size_t n,
-                        const float* durations, float* results) {
-  if (!results) return kNullResult;
-  if (!splda) return kSpldaUnreadable;
+                        const float* durations, float* results) const {
+  if (!results) return jor::kNullResult;
+  if (!splda) return jor::kSpldaUnreadable;
   const int r = splda->ScoreTransformedMany(probe, probeCount, templates, n, results);
   if (r) return r;
   for (size_t j = 0; j < n; ++j) {
-    if (Finish(results[j], durations ? &durations[j] : nullptr, &results[j]) != kOk) {
+    if (Finish(results[j], durations ? &durations[j] : nullptr, &results[j]) != 0) {
       results[j] = std::numeric_limits<float>::quiet_NaN();
     }
   }
-  return kOk;
+  return 0;
 }
 
 int Verifier::Finish(float raw, const float* duration, float* result) const {
   // Finite templates can still overflow into inf - inf.
-  if (std::isnan(raw)) return kOutOfRange;
+  if (std::isnan(raw)) return jor::kOutOfRange;
   double s = static_cast<double>(raw);
   if (duration && *duration > 0.0f && postProcessing) {
     const double thousands = static_cast<double>(*duration / 1000.0f);
@@ -125,12 +125,20 @@ int Verifier::Finish(float raw, const float* duration, float* result) const {
   s = s * 0.4 + 60.0;
   const float v = static_cast<float>(s);
   *result = v < 0.0f ? 0.0f : std::min(100.0f, v);
-  return kOk;
+  return 0;
 }
 
-uint32_t Verifier::TemplateSize() {
+uint32_t Verifier::TemplateSize() const {
   // A model that never loaded has no template size.
   return splda && splda->Dimension() > 0 ? splda->TransformedSize() : 0;
+}
+
+int32_t Verifier::InputDimension() const {
+  if (!splda || splda->Dimension() <= 0) return 0;
+  const int32_t d = splda->Dimension();
+  if (mvn && mvn->Dimension() != d) return -1;
+  if (norm && norm->Dimension() != d) return -1;
+  return d;
 }
 
 }  // namespace ivdist

@@ -10,12 +10,13 @@
 #include <vector>
 
 #include "common/join-path.h"
+#include "common/result-codes.h"
 #include "engine/ravel-exports.h"
 
 namespace {
 
-constexpr int kInvalidArgument = 768;
-constexpr int kNoMemory = 256;
+constexpr int kInvalidArgument = jor::kStatusInvalidArgument;
+constexpr int kNoMemory = jor::kStatusNoMemory;
 
 std::mutex g_initLock;
 char g_version[50] = "";

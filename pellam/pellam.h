@@ -130,7 +130,9 @@ PELLAM_API int Entry_7f1b5d1fc589c7c71971ec557eec8fdf0cb0661b441b5deba36c4023bba
 /* 10 RecReset: starts a new stream on the handle. */
 PELLAM_API int Entry_b1834cb7088341f92c133c088ddb385b8fc218b1d4c594afedc6e8b205c92d82(
     void* handle);
-/* 11 RecCompare: score in [0, 100]; the second template's duration counts. */
+/* 11 RecCompare: score in [0, 100]; the second template's duration counts.
+ * It checks lengths and versions but not the checksum: validate templates
+ * taken back from storage with RecCheckTemplate first. */
 PELLAM_API int Entry_160c47515f08786e8d27f50a58f8eca7b4b18971a750893f9085ac1ee736bcd2(
     void* handle, const char* templ1, const size_t* bytes1, const char* templ2,
     const size_t* bytes2, float* score);

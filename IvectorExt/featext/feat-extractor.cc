@@ -95,13 +95,13 @@ int FeatureExtractor<T>::ExtractFeature(const std::vector<short>& pcm, std::vect
                   static_cast<void*>(duration), static_cast<void*>(volume), static_cast<void*>(snr),
                   static_cast<void*>(valid_freq_start), static_cast<void*>(valid_freq_end),
                   static_cast<void*>(freq_snr));
-    return kFeatInvalidArgument;
+    return jor::kFeatInvalidArgument;
   }
   if (options_.max_vad_size != 0 &&
       static_cast<float>(pcm.size()) / 8000.0f > static_cast<float>(options_.max_vad_size)) {
     jor_log::LogF(__FILE__, kFunction, 96, jor_log::kError, "Input pcm size is over. (%ld)",
                   static_cast<long>(pcm.size()));
-    return kInputTooLong;
+    return jor::kFeatInputTooLong;
   }
   try {
     const std::vector<T> wave(pcm.begin(), pcm.end());
@@ -162,7 +162,7 @@ int FeatureExtractor<T>::ExtractFeature(const std::vector<short>& pcm, std::vect
     return 0;
   } catch (const std::exception&) {
     jor_log::LogF(__FILE__, kFunction, 185, jor_log::kError, "Internal error.");
-    return kFeatInternalError;
+    return jor::kFeatInternalError;
   }
 }
 

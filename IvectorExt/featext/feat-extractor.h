@@ -17,10 +17,8 @@
 
 namespace jor_feat {
 
-// Empty PCM or a null output.
-constexpr int kFeatInvalidArgument = 0x30004002;
-// An exception inside the pipeline.
-constexpr int kFeatInternalError = static_cast<int>(0xFFF04FFFu);
+// Results: jor::kFeatInvalidArgument for empty PCM or a null output,
+// jor::kFeatInternalError for an exception inside the pipeline.
 
 template <typename T>
 class FeatureExtractor {

@@ -18,15 +18,13 @@
 #include "IvectorExt/featext/feature-window.h"
 #include "IvectorExt/featext/mfcc-options.h"
 #include "IvectorExt/featext/spectrum-observer.h"
+#include "common/result-codes.h"
 
 namespace jor_feat {
 
-// The waveform yields no frame.
-constexpr int kNoFrames = 0x50004101;
-// AcceptWaveform was given no samples.
-constexpr int kNoSamples = 0x50004301;
-// More samples than one frame driver call can index.
-constexpr int kInputTooLong = 0x50004302;
+// Results: kFeatNoFrames when the waveform yields no frame, kFeatNoSamples
+// when AcceptWaveform is given no samples, kFeatInputTooLong for more samples
+// than one frame driver call can index (common/result-codes.h).
 
 template <class Computer, typename T>
 class OfflineFeatureTpl {
@@ -43,19 +41,19 @@ class OfflineFeatureTpl {
   virtual ~OfflineFeatureTpl() = default;
 
   // Replaces *features by num_frames rows of *dim values. Returns 0,
-  // kNoFrames (features emptied) or the computer's status.
+  // jor::kFeatNoFrames (features emptied) or the computer's status.
   virtual int Compute(const T* wave, int64_t num_samples, std::vector<T>* features, int* num_frames,
                       int* dim, SpectrumObserver<T>* observer) {
     *dim = computer_->CepstralDim() * computer_->DeltaOrder() + computer_->CepstralDim();
     *num_frames = 0;
     if (num_samples > std::numeric_limits<int32_t>::max()) {
       features->clear();
-      return kInputTooLong;
+      return jor::kFeatInputTooLong;
     }
     const int64_t frames = NumFrames(num_samples, frame_opts_, true);
     if (frames <= 0 || wave == nullptr) {
       features->clear();
-      return kNoFrames;
+      return jor::kFeatNoFrames;
     }
     engine_.seed(seed_);
     distribution_.reset();
@@ -103,9 +101,9 @@ class OnlineFeatureTpl {
 
   // Appends `count` samples and computes every frame they complete.
   virtual int AcceptWaveform(const T* samples, int64_t count, SpectrumObserver<T>* observer) {
-    if (samples == nullptr || count <= 0) return kNoSamples;
+    if (samples == nullptr || count <= 0) return jor::kFeatNoSamples;
     if (static_cast<int64_t>(remainder_.size()) + count > std::numeric_limits<int32_t>::max())
-      return kInputTooLong;
+      return jor::kFeatInputTooLong;
     remainder_.insert(remainder_.end(), samples, samples + count);
     return ComputeNewFrames(observer);
   }

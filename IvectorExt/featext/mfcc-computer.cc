@@ -57,7 +57,7 @@ inline void SqrtArray(const double* in, double* out, int32_t n) {
 }
 
 // The frame driver passes a frame length that does not match the FFT.
-constexpr int kBadFrameLength = 0x30004002;
+constexpr jor::Result kBadFrameLength = jor::kFeatInvalidArgument;
 
 }  // namespace
 
@@ -203,7 +203,7 @@ int MfccComputer<T>::Compute(T raw_log_energy, T* frame, const int32_t* frame_le
   if (banks == nullptr) {
     jor_log::LogF(__FILE__, ComputeFuncName<T>(), 133, jor_log::kError,
                   "Failed to memory allocatoin for mel-filter-bank.");
-    return kMelBankFailure;
+    return jor::kMelBankFailure;
   }
   banks->Compute(frame, &mel_energies_);
 

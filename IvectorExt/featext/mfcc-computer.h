@@ -20,11 +20,12 @@
 #include "IvectorExt/featext/mfcc-options.h"
 #include "IvectorExt/featext/spectrum-observer.h"
 #include "IvectorExt/featext/split-radix-fft.h"
+#include "common/result-codes.h"
 
 namespace jor_feat {
 
-// The mel bank for the requested warp factor could not be made.
-constexpr int kMelBankFailure = 0x10004001;
+// jor::kMelBankFailure: the mel bank for the requested warp factor could not
+// be made.
 
 template <typename T>
 class MfccComputer {
@@ -41,7 +42,7 @@ class MfccComputer {
   virtual bool UsesRawEnergy() const { return options_.use_energy && options_.raw_energy; }
   // `frame` holds *frame_length (= padded window size) samples and is
   // overwritten; `feature` receives CepstralDim() values. Returns 0 or
-  // kMelBankFailure.
+  // jor::kMelBankFailure.
   virtual int Compute(T raw_log_energy, T* frame, const int32_t* frame_length, T* feature,
                       SpectrumObserver<T>* observer);
   virtual ~MfccComputer();

@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <string>
 
+#include "common/result-codes.h"
+
 namespace jor_feat {
 
 struct FrameExtractionOptions {
@@ -107,14 +109,26 @@ struct MfccOptions {
   // A copy resolved for a pipeline's own mode.
   MfccOptions Resolved(int mode) const;
 
+  // The first key of the file read whose value did not convert to its
+  // field's type, as `object.key = "value"`; empty when every key converted.
+  std::string wrongType;
+
   int32_t FeatureDim() const { return (delta_order + 1) * num_ceps; }
 
-  // Checks the invariants the feature machinery relies on. Returns 0, or
-  // kInvalidOptions with a reason in *why.
+  // Checks the values the feature machinery relies on. Returns 0, or one of
+  // jor::kOptionWrongType (a key whose value did not convert), jor::kInvalidOptions
+  // (values that cannot drive the features) or jor::kOptionOutOfRange (values
+  // beyond what the engine supports, each bound below), with a reason in *why.
   uint32_t Validate(std::string* why) const;
 };
 
-// Status 1024, detail 0x4010: the resolved options cannot drive the features.
-constexpr uint32_t kInvalidOptions = 0x40004010;
+// Bounds of the values that drive allocation or cost per call: a
+// configuration beyond them is refused rather than run at any price.
+constexpr float kMaxSampFreq = 192000.0f;  // Hz
+constexpr int32_t kMaxNumBins = 1024;
+constexpr int32_t kMaxCmnWindow = 100000;  // frames: 1000 s at a 10-ms shift
+constexpr int32_t kMaxVadFramesContext = 1000;
+constexpr int32_t kMaxVadSize = 86400;  // seconds
+
 
 }  // namespace jor_feat

@@ -8,9 +8,9 @@
 
 namespace {
 
-constexpr int kInvalidArgument = 0x30004002;
-constexpr int kInputOver = 0x50004302;
-constexpr int kNoPendingPcm = 0x50004301;
+constexpr jor::Result kInvalidArgument = jor::kFeatInvalidArgument;
+constexpr jor::Result kInputOver = jor::kFeatInputTooLong;
+constexpr jor::Result kNoPendingPcm = jor::kFeatNoSamples;
 // Initial room for pending samples.
 constexpr size_t kPendingReserve = 10000;
 // Up-front reservation cap (values); larger limits grow on demand.
@@ -99,7 +99,9 @@ int OnlineFeatureExtractor<T>::ExtractFeat(std::vector<T>* mfcc, float* duration
                   status);
     // The frame driver keeps samples it took; offering them again would
     // repeat them in the stream.
-    if (status != jor_feat::kNoSamples && status != jor_feat::kInputTooLong) pending_pcm_.clear();
+    if (static_cast<jor::Result>(status) != kNoPendingPcm &&
+        static_cast<jor::Result>(status) != kInputOver)
+      pending_pcm_.clear();
     return status;
   }
   ProcessFrames(false);

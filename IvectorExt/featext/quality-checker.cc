@@ -118,7 +118,7 @@ uint32_t QualityChecker<T>::GetMeasures(QualityMeasures* record) {
       speech_threshold_ = static_cast<float>(found) * bucket_width_;
       jor_log::LogF(__FILE__, kFunction, 114, jor_log::kError,
                     "all power spectrum less than threshold.");
-      return kQualityImpossible;
+      return jor::kQualityImpossible;
     }
     if (found >= 1) speech_threshold_ = static_cast<float>(found) * bucket_width_;
   }

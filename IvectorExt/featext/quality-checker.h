@@ -14,13 +14,12 @@
 
 #include "IvectorExt/featext/mfcc-options.h"
 #include "IvectorExt/featext/spectrum-observer.h"
+#include "common/result-codes.h"
 
 namespace jor_feat {
 
 constexpr int kQualityBands = 16;
 constexpr int kQualityBuckets = 10000;
-// Status 1280, detail 0x4102: the median frame level is out of range.
-constexpr uint32_t kQualityImpossible = 0x50004102u;
 
 struct QualityMeasures {
   float duration = 0.0f;          // not written by GetMeasures; shown in its trace line
@@ -40,8 +39,8 @@ class QualityChecker : public SpectrumObserver<T> {
   // `count` is the spectrum size (padded window size / 2); a shorter
   // spectrum cannot fill the bands and is not counted.
   void ObserveSpectrum(const T* magnitude, int32_t count) override;
-  // Measures over every frame seen so far: 0, or kQualityImpossible with the
-  // record left as it was.
+  // Measures over every frame seen so far: 0, or jor::kQualityImpossible (the
+  // median frame level out of range) with the record left as it was.
   virtual uint32_t GetMeasures(QualityMeasures* record);
 
   int64_t frames_observed() const { return frames_observed_; }

@@ -168,31 +168,31 @@ int Extractor<T>::LoadModel(FILE* file, const bool& shareModel) {
       shmem.reset();
     if (shmem && shmem->Exists()) return Attach();
   } catch (const std::bad_alloc&) {
-    return kNoMemory;
+    return jor::kExtractorNoMemory;
   }
 
   if (file == nullptr) {
     jor_log::LogF(__FILE__, fn, __LINE__, jor_log::kError, "No i-vector extractor model file");
-    return kFileError;
+    return jor::kExtractorFileError;
   }
   unsigned char header[kHeaderBytes];
   int32_t elemSize = 0;
   if (!ReadExact(file, header, sizeof header) || !ReadExact(file, &elemSize, sizeof elemSize)) {
     jor_log::LogF(__FILE__, fn, __LINE__, jor_log::kError,
                   "Cannot read the i-vector extractor header");
-    return kFileError;
+    return jor::kExtractorFileError;
   }
   if (elemSize != static_cast<int32_t>(sizeof(T))) {
     // Expected while the float extractor probes a double model.
     jor_log::LogF(__FILE__, fn, __LINE__, jor_log::kDebug, "Element size %d is not %d",
                   static_cast<int>(elemSize), static_cast<int>(sizeof(T)));
-    return kFormatError;
+    return jor::kExtractorFormatError;
   }
   int32_t dims[3];
   if (!ReadExact(file, dims, sizeof dims)) {
     jor_log::LogF(__FILE__, fn, __LINE__, jor_log::kError,
                   "Cannot read the i-vector extractor dimensions");
-    return kFileError;
+    return jor::kExtractorFileError;
   }
   for (int32_t d : dims) {
     if (d < 1 || d > shared_layout::kMaxDim) {
@@ -200,14 +200,14 @@ int Extractor<T>::LoadModel(FILE* file, const bool& shareModel) {
                     "I-vector extractor dimensions out of range: C=%d F=%d R=%d",
                     static_cast<int>(dims[0]), static_cast<int>(dims[1]),
                     static_cast<int>(dims[2]));
-      return kFormatError;
+      return jor::kExtractorFormatError;
     }
   }
   const int c = dims[0], f = dims[1], r = dims[2];
   T prior;
   if (!ReadExact(file, &prior, sizeof prior)) {
     jor_log::LogF(__FILE__, fn, __LINE__, jor_log::kError, "Cannot read the prior offset");
-    return kFileError;
+    return jor::kExtractorFileError;
   }
 
   const uint64_t countS = shared_layout::SigmaInvTCount(c, f, r);
@@ -219,11 +219,11 @@ int Extractor<T>::LoadModel(FILE* file, const bool& shareModel) {
     if (!ReadArray(file, countS, t) || !ReadArray(file, countSigma, sigmaInv)) {
       jor_log::LogF(__FILE__, fn, __LINE__, jor_log::kError,
                     "The i-vector extractor model is truncated (C=%d F=%d R=%d)", c, f, r);
-      return kFileError;
+      return jor::kExtractorFileError;
     }
   } catch (const std::bad_alloc&) {
     jor_log::LogF(__FILE__, fn, __LINE__, jor_log::kError, "Out of memory reading the model");
-    return kNoMemory;
+    return jor::kExtractorNoMemory;
   }
 
   const uint64_t arrayBytes = (countS + countQ) * sizeof(T);
@@ -234,7 +234,7 @@ int Extractor<T>::LoadModel(FILE* file, const bool& shareModel) {
         jor_log::LogF(__FILE__, fn, __LINE__, jor_log::kError,
                       "The precomputed model needs %llu bytes",
                       static_cast<unsigned long long>(arrayBytes));
-        return kNoMemory;
+        return jor::kExtractorNoMemory;
       }
       privateSigmaInvT.reset(static_cast<T*>(AllocateModelArray(countS * sizeof(T))));
       privateQuadTerms.reset(static_cast<T*>(AllocateModelArray(countQ * sizeof(T))));
@@ -242,7 +242,7 @@ int Extractor<T>::LoadModel(FILE* file, const bool& shareModel) {
         Unload();
         jor_log::LogF(__FILE__, fn, __LINE__, jor_log::kError,
                       "Out of memory for the precomputed model");
-        return kNoMemory;
+        return jor::kExtractorNoMemory;
       }
       const int rc = Precompute(c, f, r, t.data(), sigmaInv.data(),
                                 reinterpret_cast<unsigned char*>(privateSigmaInvT.get()),
@@ -265,7 +265,7 @@ int Extractor<T>::LoadModel(FILE* file, const bool& shareModel) {
       jor_log::LogF(__FILE__, fn, __LINE__, jor_log::kError,
                     "The shared model would need %llu bytes",
                     static_cast<unsigned long long>(segmentBytes));
-      return kSharedMemoryError;
+      return jor::kSharedMemoryError;
     }
     void* base = nullptr;
     try {
@@ -274,7 +274,7 @@ int Extractor<T>::LoadModel(FILE* file, const bool& shareModel) {
       shmem = std::make_unique<ShmemManager>();
       jor_log::LogF(__FILE__, fn, __LINE__, jor_log::kError, "Cannot create the shared model: %s",
                     e.what());
-      return kSharedMemoryError;
+      return jor::kSharedMemoryError;
     }
     if (base == nullptr) {
       // Another process published the model while this one waited.
@@ -311,11 +311,11 @@ int Extractor<T>::LoadModel(FILE* file, const bool& shareModel) {
       shmem.reset();  // releases the writer's lock; the next load makes a new manager
     }
     jor_log::LogF(__FILE__, fn, __LINE__, jor_log::kError, "Out of memory precomputing the model");
-    return kNoMemory;
+    return jor::kExtractorNoMemory;
   } catch (const boost::interprocess::interprocess_exception& e) {
     Unload();
     jor_log::LogF(__FILE__, fn, __LINE__, jor_log::kError, "Shared model failure: %s", e.what());
-    return kSharedMemoryError;
+    return jor::kSharedMemoryError;
   }
 }
 
@@ -332,9 +332,9 @@ int Extractor<T>::Attach() {
     shmem = std::make_unique<ShmemManager>();
     jor_log::LogF(__FILE__, fn, __LINE__, jor_log::kError, "Cannot attach the shared model: %s",
                   e.what());
-    return kSharedMemoryError;
+    return jor::kSharedMemoryError;
   } catch (const std::bad_alloc&) {
-    return kNoMemory;
+    return jor::kExtractorNoMemory;
   }
   const auto* bytes = static_cast<const unsigned char*>(base);
   int32_t elemSize = 0;
@@ -347,18 +347,18 @@ int Extractor<T>::Attach() {
   if (elemSize == 0) {
     jor_log::LogF(__FILE__, fn, __LINE__, jor_log::kError,
                   "The shared model is incomplete; remove it and load again");
-    rc = kSharedMemoryError;
+    rc = jor::kSharedMemoryError;
   } else if (elemSize != static_cast<int32_t>(sizeof(T))) {
     jor_log::LogF(__FILE__, fn, __LINE__, jor_log::kDebug, "Shared model element size %d is not %d",
                   static_cast<int>(elemSize), static_cast<int>(sizeof(T)));
-    rc = kFormatError;
+    rc = jor::kExtractorFormatError;
   } else {
     const uint64_t need = shared_layout::SegmentBytes(elemSize, dims[0], dims[1], dims[2]);
     if (need == 0 || need > size) {
       jor_log::LogF(__FILE__, fn, __LINE__, jor_log::kError,
                     "The shared model header does not match its size (%llu bytes)",
                     static_cast<unsigned long long>(size));
-      rc = kSharedMemoryError;
+      rc = jor::kSharedMemoryError;
     }
   }
   if (rc != 0) {
@@ -384,7 +384,7 @@ int Extractor<T>::Precompute(int c, int f, int r, const T* t, const T* sigmaInvP
   using Mat = Eigen::Matrix<T, Eigen::Dynamic, Eigen::Dynamic, Eigen::RowMajor>;
   if (t == nullptr || sigmaInvPacked == nullptr || sigmaInvTOut == nullptr ||
       quadTermsOut == nullptr)
-    return kNoMemory;
+    return jor::kExtractorNoMemory;
   const size_t F = static_cast<size_t>(f);
   const size_t R = static_cast<size_t>(r);
   const size_t packedSigma = F * (F + 1) / 2;
@@ -399,7 +399,7 @@ int Extractor<T>::Precompute(int c, int f, int r, const T* t, const T* sigmaInvP
       for (size_t j = 0; j <= i; ++j) sigma(i, j) = sigma(j, i) = row[j];
     }
     Eigen::Map<const Mat> tg(t + g * F * R, f, r);
-    if (sigma.cols() != tg.rows()) return kMatrixDimensions;
+    if (sigma.cols() != tg.rows()) return jor::kShapeMismatch;
     product.noalias() = sigma * tg;
     // Copied bytewise: a double model in the shared segment is not 8-byte aligned.
     std::memcpy(sigmaInvTOut + g * F * R * sizeof(T), product.data(), F * R * sizeof(T));
@@ -413,11 +413,11 @@ int Extractor<T>::Precompute(int c, int f, int r, const T* t, const T* sigmaInvP
 }
 
 template <class T>
-int Extractor<T>::Extract(const UtteranceStats<T>& stats, std::vector<T>& ivector) {
+int Extractor<T>::Extract(const UtteranceStats<T>& stats, std::vector<T>& ivector) const {
   const char* fn = Name<T>("Extractor<float>::Extract", "Extractor<double>::Extract");
   if (sigmaInvT == nullptr || quadTerms == nullptr) {
     jor_log::LogF(__FILE__, fn, __LINE__, jor_log::kError, "No i-vector extractor model loaded");
-    return kFormatError;
+    return jor::kExtractorFormatError;
   }
   const size_t C = static_cast<size_t>(numGaussians);
   const size_t F = static_cast<size_t>(featureDim);
@@ -429,7 +429,7 @@ int Extractor<T>::Extract(const UtteranceStats<T>& stats, std::vector<T>& ivecto
     jor_log::LogF(__FILE__, fn, __LINE__, jor_log::kError,
                   "Statistics of %d Gaussians x %d do not fit the model (%d x %d)",
                   stats.numGaussians, stats.featureDim, numGaussians, featureDim);
-    return kMatrixDimensions;
+    return jor::kShapeMismatch;
   }
   try {
     std::vector<size_t> active;
@@ -477,7 +477,7 @@ int Extractor<T>::Extract(const UtteranceStats<T>& stats, std::vector<T>& ivecto
     }
     if (!GaussJordan(aug.data(), R)) {
       jor_log::LogF(__FILE__, fn, __LINE__, jor_log::kError, "The precision matrix is singular");
-      return kSingularMatrix;
+      return jor::kSingularMatrix;
     }
     ivector.resize(R);
     for (size_t i = 0; i < R; ++i) ivector[i] = aug[i * stride + R];
@@ -485,7 +485,7 @@ int Extractor<T>::Extract(const UtteranceStats<T>& stats, std::vector<T>& ivecto
     return 0;
   } catch (const std::bad_alloc&) {
     jor_log::LogF(__FILE__, fn, __LINE__, jor_log::kError, "Out of memory extracting");
-    return kNoMemory;
+    return jor::kExtractorNoMemory;
   }
 }
 

@@ -15,18 +15,9 @@
 
 #include "IvectorExt/ivext/shmem-manager.h"
 #include "IvectorExt/ivext/utterance-stats.h"
+#include "common/result-codes.h"
 
 namespace ivext {
-
-// Result codes of the extractor.
-inline constexpr int kFileError = static_cast<int>(0x40007000u);
-inline constexpr int kFormatError = static_cast<int>(0x40007001u);
-inline constexpr int kNoMemory = static_cast<int>(0x10007002u);
-inline constexpr int kStatsMismatch = static_cast<int>(0x40007005u);
-inline constexpr int kNoFrames = static_cast<int>(0x50007006u);
-inline constexpr int kSharedMemoryError = static_cast<int>(0x10107004u);
-inline constexpr int kMatrixDimensions = static_cast<int>(0xFFF01900u);
-inline constexpr int kSingularMatrix = static_cast<int>(0xFFF01901u);
 
 // Element type of the model arrays. A double model in the shared segment
 // starts at offset 28, which is only 4-byte aligned; reading it through this
@@ -53,10 +44,10 @@ class Extractor {
   Extractor& operator=(const Extractor&) = delete;
 
   virtual int LoadModel(FILE* file, const bool& shareModel);
-  virtual int Extract(const UtteranceStats<T>& stats, std::vector<T>& ivector);
-  virtual int NumGaussians() { return numGaussians; }
-  virtual int FeatureDim() { return featureDim; }
-  virtual int IvectorDim() { return ivectorDim; }
+  virtual int Extract(const UtteranceStats<T>& stats, std::vector<T>& ivector) const;
+  virtual int NumGaussians() const { return numGaussians; }
+  virtual int FeatureDim() const { return featureDim; }
+  virtual int IvectorDim() const { return ivectorDim; }
 
   // True when the model lives in the shared segment.
   bool IsShared() const { return sharedHeader != nullptr; }

@@ -28,7 +28,7 @@ int IvExtractor::LoadModel(FILE* file, const bool& shareModel) {
     if (start < 0) {
       jor_log::LogF(__FILE__, "IvExtractor::LoadModel", __LINE__, jor_log::kError,
                     "Cannot read the position of the extractor model");
-      return kFileError;
+      return jor::kExtractorFileError;
     }
   }
   int rc = floatExtractor->LoadModel(file, shareModel);
@@ -42,7 +42,7 @@ int IvExtractor::LoadModel(FILE* file, const bool& shareModel) {
   if (file != nullptr && ::fseeko(file, start, SEEK_SET) != 0) {
     jor_log::LogF(__FILE__, "IvExtractor::LoadModel", __LINE__, jor_log::kError,
                   "Cannot return to the start of the extractor model");
-    return kFileError;
+    return jor::kExtractorFileError;
   }
   rc = doubleExtractor->LoadModel(file, shareModel);
   if (rc != 0) return rc;
@@ -53,10 +53,10 @@ int IvExtractor::LoadModel(FILE* file, const bool& shareModel) {
   return 0;
 }
 
-int IvExtractor::Extract(const UtteranceStats<float>& stats, std::vector<float>& ivector) {
-  if (stats.numFrames == 0) return kNoFrames;
+int IvExtractor::Extract(const UtteranceStats<float>& stats, std::vector<float>& ivector) const {
+  if (stats.numFrames == 0) return jor::kIvectorNoFrames;
   if (elemSize == 4) return floatExtractor->Extract(stats, ivector);
-  if (elemSize != 8) return kFormatError;
+  if (elemSize != 8) return jor::kExtractorFormatError;
   try {
     UtteranceStats<double> wide(stats.featureDim, stats.numGaussians);
     wide.numFrames = stats.numFrames;
@@ -71,7 +71,7 @@ int IvExtractor::Extract(const UtteranceStats<float>& stats, std::vector<float>&
     for (size_t i = 0; i < result.size(); ++i) ivector[i] = static_cast<float>(result[i]);
     return 0;
   } catch (const std::bad_alloc&) {
-    return kNoMemory;
+    return jor::kExtractorNoMemory;
   }
 }
 

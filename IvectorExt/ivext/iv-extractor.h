@@ -22,11 +22,11 @@ class IvExtractor {
   // Tries the float extractor, then the double one from the same file
   // position. A null file is accepted when a shared model can be attached.
   virtual int LoadModel(FILE* file, const bool& shareModel);
-  // 0x50007006 without frames, 0x40007001 when no model is loaded.
-  virtual int Extract(const UtteranceStats<float>& stats, std::vector<float>& ivector);
-  virtual int NumGaussians() { return numGaussians; }
-  virtual int FeatureDim() { return featureDim; }
-  virtual int IvectorDim() { return ivectorDim; }
+  // kIvectorNoFrames without frames, kExtractorFormatError when no model is loaded.
+  virtual int Extract(const UtteranceStats<float>& stats, std::vector<float>& ivector) const;
+  virtual int NumGaussians() const { return numGaussians; }
+  virtual int FeatureDim() const { return featureDim; }
+  virtual int IvectorDim() const { return ivectorDim; }
 
   // 0 before loading, 4 or 8 after.
   int ElemSize() const { return elemSize; }

@@ -13,6 +13,7 @@
 #include <boost/interprocess/sync/scoped_lock.hpp>
 #include <boost/interprocess/sync/sharable_lock.hpp>
 
+#include "common/result-codes.h"
 #include "engine/logging.h"
 
 namespace ivext {
@@ -21,7 +22,7 @@ namespace bip = boost::interprocess;
 
 namespace {
 
-constexpr uint32_t kSharedMemoryError = 0x10107004u;
+using jor::kSharedMemoryError;
 constexpr long long kDefaultTimeoutMs = 30000;
 // A writer that waits for the lock looks for a published model this often.
 constexpr long long kPollMs = 20;

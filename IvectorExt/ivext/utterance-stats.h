@@ -7,11 +7,11 @@
 #include <cstdint>
 #include <vector>
 
+#include "common/result-codes.h"
+
 template <typename T>
 class UtteranceStats {
  public:
-  static constexpr int kSizeMismatch = static_cast<int>(0x40007005u);
-
   // Negative sizes give empty statistics rather than a failed allocation.
   UtteranceStats(int featureDim, int numGaussians)
       : numGaussians(numGaussians),
@@ -20,18 +20,18 @@ class UtteranceStats {
         first(numGaussians > 0 ? static_cast<size_t>(numGaussians) : 0,
               std::vector<T>(featureDim > 0 ? static_cast<size_t>(featureDim) : 0, T(0))) {}
 
-  // 0x40007005 when the frame does not have featureDim values, the two lists
+  // kStatsMismatch when the frame does not have featureDim values, the two lists
   // differ in length or an index lies outside 0..numGaussians-1; nothing is
   // added then. An empty list still counts the frame.
   int Accumulate(const std::vector<T>& frame, const std::vector<int>& indices,
                  const std::vector<T>& posteriors) {
     if (featureDim < 0 || frame.size() != static_cast<size_t>(featureDim) ||
         indices.size() != posteriors.size())
-      return kSizeMismatch;
+      return static_cast<int>(jor::kStatsMismatch);
     // Validate first so that a bad index leaves the sums untouched.
     for (int c : indices)
       if (c < 0 || c >= numGaussians || static_cast<size_t>(c) >= first.size())
-        return kSizeMismatch;
+        return static_cast<int>(jor::kStatsMismatch);
     const size_t dim = frame.size();
     const T* x = frame.data();
     for (size_t k = 0; k < indices.size(); ++k) {

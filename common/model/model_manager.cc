@@ -19,10 +19,10 @@ ModelManager::~ModelManager() {
 uint32_t ModelManager::initialize() {
   if (path_ == nullptr) return 0;
   header_stream_ = std::fopen(path_, "rb");
-  if (header_stream_ == nullptr) return kContainerUnreadable;
+  if (header_stream_ == nullptr) return jor::kContainerUnreadable;
   if (std::fread(header_, 1, kHeaderSize, header_stream_) != static_cast<size_t>(kHeaderSize))
-    return kContainerUnreadable;
-  if (header_[0] != 1 || header_[3] != kSectionCount) return kContainerMalformed;
+    return jor::kContainerUnreadable;
+  if (header_[0] != 1 || header_[3] != kSectionCount) return jor::kContainerMalformed;
   std::memcpy(&reserved_, header_ + 1, sizeof(reserved_));
 
   for (int entry = 0; entry < kSectionCount; ++entry) {
@@ -40,10 +40,10 @@ uint32_t ModelManager::initialize() {
     FILE* stream = std::fopen(path_, "rb");
     // The header opened a moment ago; a section that does not is the same
     // failure as an unreadable container.
-    if (stream == nullptr) return kContainerUnreadable;
+    if (stream == nullptr) return jor::kContainerUnreadable;
     if (sections_[type]) std::fclose(sections_[type]);
     sections_[type] = stream;
-    if (std::fseek(stream, offset, SEEK_SET) != 0) return kContainerMalformed;
+    if (std::fseek(stream, offset, SEEK_SET) != 0) return jor::kContainerMalformed;
   }
   return 0;
 }

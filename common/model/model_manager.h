@@ -14,12 +14,12 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "common/result-codes.h"
+
 namespace common::model {
 
 constexpr int kSectionCount = 6;
 constexpr int kHeaderSize = 76;
-constexpr uint32_t kContainerUnreadable = 0x40001015;
-constexpr uint32_t kContainerMalformed = 0x40001016;
 
 enum SectionType : int {
   kSelectionGmm = 0,
@@ -37,7 +37,7 @@ class ModelManager {
   ModelManager(const ModelManager&) = delete;
   ModelManager& operator=(const ModelManager&) = delete;
 
-  // 0, kContainerUnreadable or kContainerMalformed.
+  // 0, jor::kContainerUnreadable or jor::kContainerMalformed.
   uint32_t initialize();
 
   // Borrowed streams; null for a type the directory does not name.

@@ -1,7 +1,7 @@
 #include "python/src/batch-scorer.h"
 
 #include "common/model/model_manager.h"
-#include "common/status.h"
+#include "common/result-codes.h"
 #include "ivdist/verifier.h"
 #include "python/src/engine-error.h"
 

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "common/join-path.h"
-#include "engine/engine-state.h"
+#include "engine/model-set.h"
 #include "engine/ravel.h"
 #include "engine/template-format.h"
 #include "ivdist/verifier.h"
@@ -18,12 +18,12 @@ namespace {
 // Records what the engine hands over; dimension D = 1, so 3 values.
 class FakeVerifier : public ivdist::Verifier {
  public:
-  int Transform(const std::vector<float>& raw, std::vector<float>* out) override {
+  int Transform(const std::vector<float>& raw, std::vector<float>* out) const override {
     *out = {raw.empty() ? 0.0f : raw[0], 1.0f, 2.0f};
     return 0;
   }
   int Score(const float* v1, const uint32_t* c1, const float* v2, const uint32_t* c2,
-            const float* duration, float* result) override {
+            const float* duration, float* result) const override {
     std::memcpy(first, v1, sizeof(first));
     std::memcpy(second, v2, sizeof(second));
     count1 = *c1;
@@ -33,32 +33,25 @@ class FakeVerifier : public ivdist::Verifier {
     ++calls;
     return 0;
   }
-  uint32_t TemplateSize() override { return 3; }
+  uint32_t TemplateSize() const override { return 3; }
 
-  float first[3] = {}, second[3] = {};
-  uint32_t count1 = 0, count2 = 0;
-  float duration2 = 0;
-  int calls = 0;
+  // What the last Score call was handed.
+  mutable float first[3] = {}, second[3] = {};
+  mutable uint32_t count1 = 0, count2 = 0;
+  mutable float duration2 = 0;
+  mutable int calls = 0;
 };
 
 class InstanceTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    auto& s = ravel_engine::State();
-    s.featureOptions = std::make_unique<jor_feat::MfccOptions>();
-    s.featureOptions->mel_opts.num_bins = 40;
-    s.ivectorReady = false;
-    verifier_ = new FakeVerifier();
-    s.verifier = verifier_;
-    s.templateSize = 4 * 3 + 256;
-    s.templateMajor = 1;
-    s.templateMinor = 1;
-  }
-  void TearDown() override {
-    auto& s = ravel_engine::State();
-    delete s.verifier;
-    s.verifier = nullptr;
-    s.templateSize = 0;
+  void SetUp() override { UseVerifier(std::make_unique<FakeVerifier>()); }
+
+  // A model set of default options (40 mel bins) around `verifier`.
+  void UseVerifier(std::unique_ptr<FakeVerifier> verifier) {
+    verifier_ = verifier.get();
+    jor_feat::MfccOptions options;
+    options.mel_opts.num_bins = 40;
+    models_ = ravel_engine::ModelSet::FromParts(options, std::move(verifier));
   }
 
   static std::vector<char> Template(std::vector<float> values, float duration) {
@@ -68,10 +61,11 @@ class InstanceTest : public ::testing::Test {
   }
 
   FakeVerifier* verifier_ = nullptr;
+  std::unique_ptr<ravel_engine::ModelSet> models_;
 };
 
 TEST_F(InstanceTest, ScoreArgumentTestsInOrder) {
-  Ravel r;
+  Ravel r(*models_);
   const auto a = Template({1, 2, 3}, 1000);
   const auto b = Template({4, 5, 6}, 30000);
   auto short_one = Template({1, 2}, 0);
@@ -100,7 +94,7 @@ TEST_F(InstanceTest, ScoreArgumentTestsInOrder) {
 }
 
 TEST_F(InstanceTest, ScoreReadsValuesInPlaceWithSecondDuration) {
-  Ravel r;
+  Ravel r(*models_);
   auto a = Template({1, 2, 3}, 1000);
   const auto b = Template({4, 5, 6}, 30000);
   a[0] ^= 0x7F;  // wrong checksum: still scored
@@ -117,7 +111,7 @@ TEST_F(InstanceTest, ScoreReadsValuesInPlaceWithSecondDuration) {
 }
 
 TEST_F(InstanceTest, NonFiniteValuesAreMalformedAndDetailPersists) {
-  Ravel r;
+  Ravel r(*models_);
   const auto good = Template({1, 2, 3}, 0);
   float score = 0;
   for (float bad : {std::numeric_limits<float>::quiet_NaN(),
@@ -138,15 +132,13 @@ TEST_F(InstanceTest, PayloadOffsetPastEndIsRefusedByCount) {
   class CountCheckingVerifier : public FakeVerifier {
    public:
     int Score(const float* v1, const uint32_t* c1, const float* v2, const uint32_t* c2,
-              const float* d, float* result) override {
+              const float* d, float* result) const override {
       if (*c1 != 3 || *c2 != 3) return static_cast<int>(0x60008006u);
       return FakeVerifier::Score(v1, c1, v2, c2, d, result);
     }
   };
-  auto& s = ravel_engine::State();
-  delete s.verifier;
-  s.verifier = new CountCheckingVerifier();
-  Ravel r;
+  UseVerifier(std::make_unique<CountCheckingVerifier>());
+  Ravel r(*models_);
   auto t = Template({1, 2, 3}, 0);
   const uint32_t offset = 0xFFFFFF00u;
   std::memcpy(&t[9], &offset, 4);
@@ -156,7 +148,7 @@ TEST_F(InstanceTest, PayloadOffsetPastEndIsRefusedByCount) {
 }
 
 TEST_F(InstanceTest, TemplateArgumentsAndQuality) {
-  Ravel r;
+  Ravel r(*models_);
   std::vector<char> templ;
   // No i-vector stage, null outputs and negative durations: 768 / 8224.
   EXPECT_EQ(r.GetIvector(nullptr, true), 768);

@@ -61,6 +61,25 @@ TEST_F(LifecycleTest, InitialisationAfterFailure) {
   EXPECT_EQ(Ravel_GetDetail(nullptr), 0);
 }
 
+// An instance holds its initialisation's models; after a terminate and a new
+// initialisation those are gone, so the handle is refused, not run on them.
+TEST_F(LifecycleTest, HandleOfAnEarlierInitialisationIsRefused) {
+  Init();
+  void* h = nullptr;
+  ASSERT_EQ(Ravel_Create(&h), 0);
+  ASSERT_EQ(Ravel_Terminate(), 0);
+  Init();
+  const auto pcm = jor_test::SyntheticSpeech(1.0, 3);
+  EXPECT_EQ(Ravel_PutPCM(h, pcm), 769);
+  std::vector<char> templ;
+  EXPECT_EQ(Ravel_GetIvector(h, &templ, true), 769);
+  EXPECT_EQ(Ravel_Delete(&h), 0);
+  EXPECT_EQ(h, nullptr);
+  ASSERT_EQ(Ravel_Create(&h), 0);
+  EXPECT_EQ(Ravel_PutPCM(h, pcm), 0);
+  EXPECT_EQ(Ravel_Delete(&h), 0);
+}
+
 TEST_F(LifecycleTest, EnrolAndVerifyEveryWay) {
   Init();
   void* h = nullptr;

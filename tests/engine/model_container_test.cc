@@ -43,11 +43,11 @@ TEST(ModelManagerTest, HeaderFailures) {
   const int32_t minus = -100;
   std::memcpy(&negative_offset[4 + 12 * 2], &minus, 4);
   const Case cases[] = {
-      {std::string(75, '\1'), common::model::kContainerUnreadable},
-      {"", common::model::kContainerUnreadable},
-      {bad_version, common::model::kContainerMalformed},
-      {bad_count, common::model::kContainerMalformed},
-      {negative_offset, common::model::kContainerMalformed},
+      {std::string(75, '\1'), jor::kContainerUnreadable},
+      {"", jor::kContainerUnreadable},
+      {bad_version, jor::kContainerMalformed},
+      {bad_count, jor::kContainerMalformed},
+      {negative_offset, jor::kContainerMalformed},
       {valid, 0},
   };
   for (const Case& c : cases) {
@@ -59,7 +59,7 @@ TEST(ModelManagerTest, HeaderFailures) {
   // The manager borrows the path: keep it alive.
   const std::string none = dir.File("none.dat");
   ModelManager missing(none.c_str());
-  EXPECT_EQ(missing.initialize(), common::model::kContainerUnreadable);
+  EXPECT_EQ(missing.initialize(), jor::kContainerUnreadable);
   ModelManager null_path(nullptr);
   EXPECT_EQ(null_path.initialize(), 0u);
   EXPECT_EQ(null_path.Splda(), nullptr);

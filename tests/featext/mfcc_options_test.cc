@@ -77,6 +77,11 @@ TEST(MfccOptionsTest, PartialMalformedAndWrongTypes) {
   EXPECT_FALSE(b.use_vad);
   EXPECT_EQ(b.frame_opts.dither, 1.0f);
   EXPECT_EQ(b.frame_opts.window_type, "hamming");
+  // ... and the record names the first of them, which validation refuses.
+  EXPECT_EQ(b.wrongType, "MfccOptions.num_ceps = \"many\"");
+  std::string why;
+  EXPECT_EQ(b.Validate(&why), jor::kOptionWrongType);
+  EXPECT_NE(why.find("num_ceps"), std::string::npos);
 
   // Malformed JSON: every default.
   jor_test::WriteFile(path, R"({"MfccOptions":{"num_ceps":13,)");
@@ -119,7 +124,7 @@ TEST(MfccOptionsTest, ValidationRefusesUnusableOptions) {
   MfccOptions defaults;
   std::string why;
   // 40 cepstra cannot come from 23 mel bins.
-  EXPECT_EQ(defaults.Validate(&why), jor_feat::kInvalidOptions);
+  EXPECT_EQ(defaults.Validate(&why), jor::kInvalidOptions);
   EXPECT_NE(why.find("num_ceps"), std::string::npos);
 
   MfccOptions ok;
@@ -129,12 +134,47 @@ TEST(MfccOptionsTest, ValidationRefusesUnusableOptions) {
   MfccOptions tiny = ok;
   tiny.frame_opts.frame_length_ms = 0.1f;
   tiny.frame_opts.ComputeDerived();
-  EXPECT_EQ(tiny.Validate(&why), jor_feat::kInvalidOptions);
+  EXPECT_EQ(tiny.Validate(&why), jor::kInvalidOptions);
 
   MfccOptions no_shift = ok;
   no_shift.frame_opts.frame_shift_ms = 0.0f;
   no_shift.frame_opts.ComputeDerived();
-  EXPECT_EQ(no_shift.Validate(&why), jor_feat::kInvalidOptions);
+  EXPECT_EQ(no_shift.Validate(&why), jor::kInvalidOptions);
+}
+
+TEST(MfccOptionsTest, ValuesBeyondTheSupportedRangeAreRefused) {
+  struct Case {
+    const char* json;
+    uint32_t code;
+  };
+  const Case cases[] = {
+      {R"({"MfccOptions":{"num_ceps":"20x","MelBanksOptions":{"num_bins":40}}})",
+       jor::kOptionWrongType},
+      {R"({"MfccOptions":{"MelBanksOptions":{"num_bins":"40.5"}}})", jor::kOptionWrongType},
+      {R"({"MfccOptions":{"use_vad":"maybe","MelBanksOptions":{"num_bins":40}}})",
+       jor::kOptionWrongType},
+      {R"({"MfccOptions":{"MelBanksOptions":{"num_bins":2000000000}}})", jor::kOptionOutOfRange},
+      {R"({"MfccOptions":{"MelBanksOptions":{"num_bins":1025}}})", jor::kOptionOutOfRange},
+      {R"({"MfccOptions":{"MelBanksOptions":{"num_bins":1024}}})", 0u},
+      {R"({"MfccOptions":{"MelBanksOptions":{"num_bins":40},
+          "SlidingWindowCmvnOptions":{"cmn_window":100001}}})", jor::kOptionOutOfRange},
+      {R"({"MfccOptions":{"max_vad_size_real":86401,"MelBanksOptions":{"num_bins":40}}})",
+       jor::kOptionOutOfRange},
+      {R"({"MfccOptions":{"MelBanksOptions":{"num_bins":40},
+          "FrameExtractionOptions":{"samp_freq":384000,"frame_length_ms":10}}})",
+       jor::kOptionOutOfRange},
+      {R"({"MfccOptions":{"MelBanksOptions":{"num_bins":40},
+          "VadEnergyOptions":{"vad_frames_context":1001}}})", jor::kOptionOutOfRange},
+      // Unknown keys are ignored; missing ones keep their defaults.
+      {R"({"MfccOptions":{"colour":"blue","MelBanksOptions":{"num_bins":40}}})", 0u},
+  };
+  for (const Case& c : cases) {
+    jor_test::TestDir dir;
+    jor_test::WriteFile(dir.File("m.json"), c.json);
+    const MfccOptions o(dir.File("m.json"), jor_feat::kModeBatch);
+    std::string why;
+    EXPECT_EQ(o.Validate(&why), c.code) << c.json << " " << why;
+  }
 }
 
 }  // namespace

@@ -226,7 +226,7 @@ TEST(GmmppCalcTest, InitChecksTheModelShape) {
   const std::string trans = "<TransP> 1 1 <EndHMM>";
   struct Case {
     std::string text;
-    int code;
+    jor::Result code;
   };
   const Case cases[] = {
       {"", kGmmppModelShape},
@@ -253,7 +253,7 @@ TEST(GmmppCalcTest, InitChecksTheModelShape) {
     ScopedSet s;
     ASSERT_EQ(jor_test::Read3(c.text, &s.set), 0);
     g = reinterpret_cast<GMMPP*>(&s);  // must be overwritten
-    EXPECT_EQ(GMMPP_Init(&g, &s.set), c.code);
+    EXPECT_EQ(static_cast<jor::Result>(GMMPP_Init(&g, &s.set)), c.code);
     if (c.code != 0) {
       EXPECT_EQ(g, nullptr);
       continue;

@@ -1,4 +1,4 @@
-// Frame accumulation of GmmppIvext and its process-wide model life cycle.
+// Frame accumulation of GmmppIvext, the loading of its models and instances on them.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -98,14 +98,12 @@ std::string ExtractorSection(int C, int F, int R) {
 class GmmppIvextTest : public testing::Test {
  protected:
   void SetUp() override {
-    GmmppIvext::ReleaseModels();
     selection = modelio::RandomDiagonalGmm(kGaussians, kDim, 401);
     posterior = modelio::RandomFullGmm(kGaussians, kDim, 402);
     // Posterior model means near the selection model's so that the selected
     // Gaussians carry weight under both.
     for (int m = 0; m < kGaussians; ++m) posterior.gaussians[m].mean = selection.gaussians[m].mean;
   }
-  void TearDown() override { GmmppIvext::ReleaseModels(); }
 
   int Load(GmmppCalculator& calc, int id, const HtkGmm& gmm, int outSize, float threshold) {
     MemFile f(modelio::HtkTextGmm(gmm));
@@ -177,8 +175,8 @@ TEST_F(GmmppIvextTest, FrameFailures) {
   EXPECT_EQ(GmmppIvext::AccumulateFrames(wide, post, kDim, {}, stats), 0);
 }
 
-TEST_F(GmmppIvextTest, NotReadyUntilModelsLoad) {
-  GmmppIvext inst;
+TEST_F(GmmppIvextTest, NotReadyWithoutModels) {
+  GmmppIvext inst(nullptr);
   EXPECT_EQ(inst.Stats(), nullptr);
   std::vector<float> out;
   const std::vector<float> f = Features(selection, 2, 0, 5);
@@ -205,13 +203,11 @@ TEST_F(GmmppIvextTest, NotReadyUntilModelsLoad) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     MemFile f1(c.m1), f2(c.m2), f3(ext);
+    gmmpp_ivext::IvectorModels models;
     EXPECT_EQ(static_cast<uint32_t>(GmmppIvext::InitModels(f1.get(), f2.get(),
                                                            c.nullExtractor ? nullptr : f3.get(),
-                                                           kSelect, kFloor, kDim, false)),
+                                                           kSelect, kFloor, kDim, false, &models)),
               c.code);
-    GmmppIvext after;
-    EXPECT_EQ(after.Stats(), nullptr);
-    EXPECT_EQ(static_cast<uint32_t>(after.AccumulateFeatures(f)), kNotReady);
   }
 }
 
@@ -225,8 +221,11 @@ TEST_F(GmmppIvextTest, ReadyModelsServeInstances) {
     }
   }
   MemFile f1(modelio::HtkTextGmm(selection)), f2(modelio::HtkTextGmm(posterior)), f3(ext);
-  ASSERT_EQ(GmmppIvext::InitModels(f1.get(), f2.get(), f3.get(), kSelect, kFloor, kDim, false), 0);
-  GmmppIvext inst;
+  gmmpp_ivext::IvectorModels models;
+  ASSERT_EQ(
+      GmmppIvext::InitModels(f1.get(), f2.get(), f3.get(), kSelect, kFloor, kDim, false, &models),
+      0);
+  GmmppIvext inst(&models);
   ASSERT_NE(inst.Stats(), nullptr);
   EXPECT_EQ(inst.Stats()->featureDim, kDim);
   EXPECT_EQ(inst.Stats()->numGaussians, kGaussians);
@@ -245,8 +244,6 @@ TEST_F(GmmppIvextTest, ReadyModelsServeInstances) {
 
   ASSERT_EQ(inst.ResetStats(), 0);
   EXPECT_EQ(inst.Stats()->numFrames, 0);
-  GmmppIvext::ReleaseModels();
-  EXPECT_EQ(static_cast<uint32_t>(inst.AccumulateFeatures(f)), kNotReady);
 }
 
 }  // namespace

@@ -108,7 +108,7 @@ TEST(VerifierScoreTest, MapsRawScoresOntoZeroToHundred) {
 // of Score(probe, stored, stored duration), and NaN where Score refuses.
 TEST(VerifierScoreTest, ScoreManyEqualsScoreOfEachPair) {
   jor_test::TestDir dir;
-  const std::string sp = jor_test::SpldaSection(LinearOnly());
+  const std::string sp = modelio::SpldaSection(LinearOnly());
   Model model(dir, nullptr, nullptr, &sp);
   Verifier verifier;
   ASSERT_EQ(model.LoadInto(&verifier), 0);

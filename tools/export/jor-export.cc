@@ -11,14 +11,13 @@
 #include <string>
 #include <vector>
 
-#include "IvectorExt/GMMPP_IVEXT/gmmpp/gmmpp-calculator.h"
 #include "IvectorExt/GMMPP_IVEXT/gmmpp/gmmpp-ivext.h"
 #include "IvectorExt/featext/feat-extractor.h"
 #include "IvectorExt/featext/mfcc-options.h"
-#include "IvectorExt/ivext/iv-extractor.h"
 #include "IvectorExt/ivext/utterance-stats.h"
 #include "brindle/xvext.h"
 #include "common/model/model_manager.h"
+#include "engine/model-set.h"
 #include "tools/export/npy-writer.h"
 #include "tools/wavio/wav-reader.h"
 
@@ -227,33 +226,11 @@ bool ParseArgs(int argc, char** argv, Options* o, int* exitCode) {
   return true;
 }
 
-// The engine's model objects, loaded from a container or from section files.
-struct Models {
-  gmmpp_ivext::GmmppCalculator selection;
-  gmmpp_ivext::GmmppCalculator posterior;
-  ivext::IvExtractor extractor;
-  XVECTOR::C_XVEXT xvectorNet;
-  bool haveGmms = false;
-  bool haveXvectorNet = false;
-  bool haveExtractor = false;
-};
-
-bool LoadGmm(gmmpp_ivext::GmmppCalculator& calc, int id, FILE* file, const Options& o,
-             const char* what) {
-  const float floor = id == 1 ? 0.0f : o.minPosterior;
-  const int rc = calc.LoadModel(id, file, o.gselect, floor);
-  if (rc != 0) {
-    std::fprintf(stderr, "jor-export: %s GMM rejected by the engine (0x%08x)\n", what,
-                 static_cast<unsigned>(rc));
-    return false;
-  }
-  if (calc.NumGaussians() < o.gselect) {
-    std::fprintf(stderr, "jor-export: %s GMM has %d Gaussians, fewer than --gselect %d\n", what,
-                 calc.NumGaussians(), o.gselect);
-    return false;
-  }
-  return true;
-}
+// The engine's model set, loaded by the engine's own load steps from a
+// container or from section files: the GMMs, the extractor and the network
+// as far as the options ask for them, checked against each other and the
+// features as engine initialisation checks them.
+using Models = ravel_engine::ModelSet;
 
 bool LoadModels(const Options& o, Models* m) {
   FILE* sel = nullptr;
@@ -292,58 +269,50 @@ bool LoadModels(const Options& o, Models* m) {
     ext = extFile.get();
   }
   if (sel && post) {
-    if (!LoadGmm(m->selection, 1, sel, o, "selection")) return false;
-    if (!LoadGmm(m->posterior, 2, post, o, "posterior")) return false;
-    if (m->selection.FeatureDim() != m->posterior.FeatureDim()) {
-      std::fprintf(stderr, "jor-export: the GMMs differ in dimension (%d, %d)\n",
-                   m->selection.FeatureDim(), m->posterior.FeatureDim());
+    const uint32_t rc = m->LoadGmms(sel, post, o.gselect, o.minPosterior);
+    if (rc != 0) {
+      std::fprintf(stderr, "jor-export: GMM rejected by the engine (0x%08x)\n", rc);
       return false;
     }
-    m->haveGmms = true;
   }
   if (o.ivectors) {
-    if (!m->haveGmms || !ext) {
+    if (!m->HasGmms() || !ext) {
       std::fprintf(stderr, "jor-export: --ivectors needs both GMMs and an extractor\n");
       return false;
     }
-    const int rc = m->extractor.LoadModel(ext, false);
+    const uint32_t rc = m->LoadExtractor(ext, false);
     if (rc != 0) {
-      std::fprintf(stderr, "jor-export: extractor rejected by the engine (0x%08x)\n",
-                   static_cast<unsigned>(rc));
+      std::fprintf(stderr, "jor-export: extractor rejected by the engine (0x%08x)\n", rc);
       return false;
     }
-    if (m->extractor.NumGaussians() != m->posterior.NumGaussians() ||
-        m->extractor.FeatureDim() != m->posterior.FeatureDim()) {
-      std::fprintf(stderr,
-                   "jor-export: extractor (C=%d, F=%d) does not match the posterior GMM "
-                   "(C=%d, F=%d)\n",
-                   m->extractor.NumGaussians(), m->extractor.FeatureDim(),
-                   m->posterior.NumGaussians(), m->posterior.FeatureDim());
-      return false;
-    }
-    m->haveExtractor = true;
   }
   if (o.xvectors) {
     if (o.xvectorModel.empty()) {
       std::fprintf(stderr, "jor-export: --xvectors needs --xvector-model or --deployment\n");
       return false;
     }
-    const int rc = m->xvectorNet.Init(o.xvectorModel, 0);
+    const uint32_t rc = m->LoadXvectorNet(o.xvectorModel);
     if (rc != 0) {
       std::fprintf(stderr, "jor-export: x-vector network %s rejected (0x%08x)\n",
-                   o.xvectorModel.c_str(), static_cast<unsigned>(rc));
+                   o.xvectorModel.c_str(), rc);
       return false;
     }
-    m->haveXvectorNet = true;
+  }
+  std::string why;
+  const uint32_t rc = m->Check(&why);
+  if (rc != 0) {
+    std::fprintf(stderr, "jor-export: models do not fit together: %s (0x%08x)\n", why.c_str(), rc);
+    return false;
   }
   return true;
 }
 
 // The raw x-vector of the voiced rows, as the engine computes it for a template.
-std::string ExportXvector(Models& m, const std::vector<float>& feats, const std::string& base) {
+std::string ExportXvector(const Models& m, const std::vector<float>& feats,
+                          const std::string& base) {
   if (feats.empty()) return "no voiced frames: no x-vector";
   std::vector<float> xvector;
-  const int rc = m.xvectorNet.GetXvector(feats, xvector);
+  const int rc = m.XvectorNet()->GetXvector(feats, xvector);
   if (rc != 0) {
     char buf[64];
     std::snprintf(buf, sizeof(buf), "x-vector failed (0x%08x)", static_cast<unsigned>(rc));
@@ -356,8 +325,9 @@ std::string ExportXvector(Models& m, const std::vector<float>& feats, const std:
 }
 
 // Exports one recording; returns "ok" or the reason it failed.
-std::string ExportOne(const Options& o, const jor_feat::MfccOptions& mfcc, Models& m,
-                      const Recording& rec, size_t* numSamples, size_t* numFrames) {
+std::string ExportOne(const Options& o, const Models& m, const Recording& rec, size_t* numSamples,
+                      size_t* numFrames) {
+  const jor_feat::MfccOptions& mfcc = m.FeatureOptions();
   std::vector<short> samples;
   int sampleRate = 0;
   std::string why = wavio::ReadWav(rec.path, &samples, &sampleRate);
@@ -389,15 +359,16 @@ std::string ExportOne(const Options& o, const jor_feat::MfccOptions& mfcc, Model
   if (o.features && !jor_export::WriteNpy(base + ".feats.npy", {frames, static_cast<size_t>(dim)},
                                           feats.data(), feats.size()))
     return "cannot write " + base + ".feats.npy";
-  if (m.haveXvectorNet) {
+  if (m.XvectorNet()) {
     const std::string status = ExportXvector(m, feats, base);
     if (status != "ok") return status;
   }
-  if (!m.haveGmms) return "ok";
-  const int c = m.posterior.NumGaussians();
+  if (!m.HasGmms()) return "ok";
+  const gmmpp_ivext::IvectorModels& gmms = *m.Ivector();
+  const int c = gmms.posteriorGmm.NumGaussians();
   UtteranceStats<float> stats(dim, c);
-  const int rc =
-      gmmpp_ivext::GmmppIvext::AccumulateFrames(m.selection, m.posterior, dim, feats, stats);
+  const int rc = gmmpp_ivext::GmmppIvext::AccumulateFrames(gmms.selectionGmm, gmms.posteriorGmm,
+                                                           dim, feats, stats);
   if (rc != 0) {
     char buf[64];
     std::snprintf(buf, sizeof(buf), "statistics failed (0x%08x)", static_cast<unsigned>(rc));
@@ -411,10 +382,10 @@ std::string ExportOne(const Options& o, const jor_feat::MfccOptions& mfcc, Model
       !jor_export::WriteNpy(base + ".first.npy", {static_cast<size_t>(c), static_cast<size_t>(dim)},
                             first.data(), first.size()))
     return "cannot write the statistics of " + rec.id;
-  if (!m.haveExtractor) return "ok";
+  if (!m.HasExtractor()) return "ok";
   if (stats.numFrames == 0) return "no voiced frames: no i-vector";
   std::vector<float> ivector;
-  const int erc = m.extractor.Extract(stats, ivector);
+  const int erc = gmms.extractor.Extract(stats, ivector);
   if (erc != 0) {
     char buf[64];
     std::snprintf(buf, sizeof(buf), "i-vector failed (0x%08x)", static_cast<unsigned>(erc));
@@ -442,19 +413,15 @@ int Run(int argc, char** argv) {
     return 2;
   }
 
-  const jor_feat::MfccOptions mfcc(o.mfccOptions, jor_feat::kModeBatch);
-  std::string why;
-  if (mfcc.Validate(&why) != 0) {
+  Models models;
+  if (models.LoadOptions(o.mfccOptions) != 0) {
+    std::string why;
+    models.FeatureOptions().Validate(&why);
+    if (why.empty()) models.FeatureOptions().Resolved(jor_feat::kModeOnline).Validate(&why);
     std::fprintf(stderr, "jor-export: feature options unusable: %s\n", why.c_str());
     return 2;
   }
-  Models models;
   if (!LoadModels(o, &models)) return 2;
-  if (models.haveGmms && models.selection.FeatureDim() != mfcc.FeatureDim()) {
-    std::fprintf(stderr, "jor-export: GMM dimension %d, features have %d\n",
-                 models.selection.FeatureDim(), mfcc.FeatureDim());
-    return 2;
-  }
 
   std::ofstream index(o.out + "/index.tsv", std::ios::trunc);
   if (!index) {
@@ -467,7 +434,7 @@ int Run(int argc, char** argv) {
     size_t samples = 0, frames = 0;
     std::string status;
     try {
-      status = ExportOne(o, mfcc, models, recs[i], &samples, &frames);
+      status = ExportOne(o, models, recs[i], &samples, &frames);
     } catch (const std::exception& e) {
       status = std::string("error: ") + e.what();
     }

@@ -22,8 +22,10 @@ int GmmppCalculator::LoadModel(const int& id, FILE* file, const int& outSize,
 }
 
 int GmmppCalculator::CalcPosteriors(const float* obs, const int* candidates, int nCandidates,
-                                    int* outIdx, float* outPost, int* outCount) {
-  return GMMPP_Calc(&gmmpp, obs, candidates, nCandidates, outIdx, outSize, outPost,
+                                    int* outIdx, float* outPost, int* outCount) const {
+  // GMMPP_Calc only reads the record; its handle argument is not written.
+  GMMPP* record = gmmpp;
+  return GMMPP_Calc(&record, obs, candidates, nCandidates, outIdx, outSize, outPost,
                     static_cast<double>(threshold), outCount);
 }
 

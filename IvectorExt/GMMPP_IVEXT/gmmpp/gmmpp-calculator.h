@@ -20,7 +20,7 @@ class GmmppCalculator {
   virtual int LoadModel(const int& id, FILE* file, const int& outSize, const float& threshold);
   // GMMPP_Calc with the stored outSize and threshold.
   virtual int CalcPosteriors(const float* obs, const int* candidates, int nCandidates, int* outIdx,
-                             float* outPost, int* outCount);
+                             float* outPost, int* outCount) const;
 
   // 0 while no model is loaded.
   int NumGaussians() const { return gmmpp != nullptr ? gmmpp->nMix : 0; }

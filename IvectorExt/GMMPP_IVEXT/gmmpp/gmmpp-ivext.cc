@@ -1,49 +1,17 @@
 #include "IvectorExt/GMMPP_IVEXT/gmmpp/gmmpp-ivext.h"
 
-#include <atomic>
 #include <memory>
-#include <mutex>
 #include <new>
 
-#include "IvectorExt/GMMPP_IVEXT/gmmpp/gmmpp-calculator.h"
-#include "IvectorExt/ivext/iv-extractor.h"
+#include "common/result-codes.h"
 
 namespace gmmpp_ivext {
-namespace {
 
-constexpr int kNotReady = static_cast<int>(0x30105301u);
-constexpr int kStatsMismatch = static_cast<int>(0x40007005u);
-
-struct SharedModels {
-  std::mutex modelMutex;
-  std::atomic<bool> modelsReady{false};
-  GmmppCalculator* selectionGmm = nullptr;
-  GmmppCalculator* posteriorGmm = nullptr;
-  ivext::IvExtractor* extractor = nullptr;
-  int gselectCount = 0;
-  int featureDim = 0;
-};
-
-SharedModels& Models() {
-  static SharedModels* models = new SharedModels();  // outlives static destruction
-  return *models;
-}
-
-template <typename T>
-void Renew(T*& object) {
-  delete object;
-  object = nullptr;
-  object = new T();
-}
-
-}  // namespace
-
-GmmppIvext::GmmppIvext() {
-  SharedModels& s = Models();
-  std::lock_guard<std::mutex> lock(s.modelMutex);
-  if (!s.modelsReady) return;
+GmmppIvext::GmmppIvext(const IvectorModels* models) : models(models) {
+  if (models == nullptr) return;
   try {
-    stats = new UtteranceStats<float>(s.extractor->FeatureDim(), s.extractor->NumGaussians());
+    stats =
+        new UtteranceStats<float>(models->extractor.FeatureDim(), models->extractor.NumGaussians());
   } catch (const std::bad_alloc&) {
     stats = nullptr;
   }
@@ -54,60 +22,24 @@ GmmppIvext::~GmmppIvext() {
 }
 
 int GmmppIvext::InitModels(FILE* model1, FILE* model2, FILE* extractorModel, int gselectCount,
-                           float minPosterior, int featureDim, const bool& shareModel) {
-  SharedModels& s = Models();
-  std::lock_guard<std::mutex> lock(s.modelMutex);
-  try {
-    if (s.selectionGmm == nullptr) s.selectionGmm = new GmmppCalculator();
-    if (s.posteriorGmm == nullptr) s.posteriorGmm = new GmmppCalculator();
-    if (s.extractor == nullptr) s.extractor = new ivext::IvExtractor();
-
-    int rc = s.selectionGmm->LoadModel(1, model1, gselectCount, 0.0f);
-    if (rc != 0) {
-      Renew(s.selectionGmm);
-      return rc;
-    }
-    rc = s.posteriorGmm->LoadModel(2, model2, gselectCount, minPosterior);
-    if (rc != 0) {
-      Renew(s.selectionGmm);
-      Renew(s.posteriorGmm);
-      return rc;
-    }
-    rc = s.extractor->LoadModel(extractorModel, shareModel);
-    if (rc != 0) {
-      Renew(s.selectionGmm);
-      Renew(s.posteriorGmm);
-      Renew(s.extractor);
-      return rc;
-    }
-  } catch (const std::bad_alloc&) {
-    return kGmmppNoMemory;
-  }
-  s.gselectCount = gselectCount;
-  s.featureDim = featureDim;
-  s.modelsReady = true;
+                           float minPosterior, int featureDim, const bool& shareModel,
+                           IvectorModels* models) {
+  int rc = models->selectionGmm.LoadModel(1, model1, gselectCount, 0.0f);
+  if (rc == 0) rc = models->posteriorGmm.LoadModel(2, model2, gselectCount, minPosterior);
+  if (rc == 0) rc = models->extractor.LoadModel(extractorModel, shareModel);
+  if (rc != 0) return rc;
+  models->gselectCount = gselectCount;
+  models->featureDim = featureDim;
   return 0;
 }
 
-void GmmppIvext::ReleaseModels() {
-  SharedModels& s = Models();
-  std::lock_guard<std::mutex> lock(s.modelMutex);
-  s.modelsReady = false;
-  delete s.selectionGmm;
-  s.selectionGmm = nullptr;
-  delete s.posteriorGmm;
-  s.posteriorGmm = nullptr;
-  delete s.extractor;
-  s.extractor = nullptr;
-}
-
-int GmmppIvext::AccumulateFrames(GmmppCalculator& selection, GmmppCalculator& posterior,
+int GmmppIvext::AccumulateFrames(const GmmppCalculator& selection, const GmmppCalculator& posterior,
                                  int featureDim, const std::vector<float>& features,
                                  UtteranceStats<float>& stats) {
   // A model wider than the frame would read past it.
   if (featureDim < 1 || selection.FeatureDim() > featureDim ||
       posterior.FeatureDim() > featureDim) {
-    return kStatsMismatch;
+    return jor::kStatsMismatch;
   }
   const size_t dim = static_cast<size_t>(featureDim);
   const size_t numFrames = features.size() / dim;
@@ -153,10 +85,10 @@ int GmmppIvext::AccumulateFrames(GmmppCalculator& selection, GmmppCalculator& po
 namespace {
 
 // Statistics sized by the loaded extractor; null when memory runs out.
-std::unique_ptr<UtteranceStats<float>> EmptyStats(const SharedModels& s) {
+std::unique_ptr<UtteranceStats<float>> EmptyStats(const IvectorModels& m) {
   try {
-    return std::make_unique<UtteranceStats<float>>(s.extractor->FeatureDim(),
-                                                   s.extractor->NumGaussians());
+    return std::make_unique<UtteranceStats<float>>(m.extractor.FeatureDim(),
+                                                   m.extractor.NumGaussians());
   } catch (const std::bad_alloc&) {
     return nullptr;
   }
@@ -165,26 +97,24 @@ std::unique_ptr<UtteranceStats<float>> EmptyStats(const SharedModels& s) {
 }  // namespace
 
 int GmmppIvext::ExtractIvector(std::vector<float>& out) {
-  SharedModels& s = Models();
-  if (!s.modelsReady || stats == nullptr) return kNotReady;
-  return s.extractor->Extract(*stats, out);
+  if (models == nullptr || stats == nullptr) return jor::kGmmppNotReady;
+  return models->extractor.Extract(*stats, out);
 }
 
 int GmmppIvext::ExtractIvectorFromFeatures(const std::vector<float>& features,
                                            std::vector<float>& out) {
-  SharedModels& s = Models();
-  if (!s.modelsReady) return kNotReady;
-  std::unique_ptr<UtteranceStats<float>> fresh = EmptyStats(s);
+  if (models == nullptr) return jor::kGmmppNotReady;
+  std::unique_ptr<UtteranceStats<float>> fresh = EmptyStats(*models);
   if (!fresh) return kGmmppNoMemory;
-  int rc = AccumulateFrames(*s.selectionGmm, *s.posteriorGmm, s.featureDim, features, *fresh);
-  if (rc == 0) rc = s.extractor->Extract(*fresh, out);
+  int rc = AccumulateFrames(models->selectionGmm, models->posteriorGmm, models->featureDim,
+                            features, *fresh);
+  if (rc == 0) rc = models->extractor.Extract(*fresh, out);
   return rc;
 }
 
 int GmmppIvext::ResetStats() {
-  SharedModels& s = Models();
-  if (!s.modelsReady) return kNotReady;
-  std::unique_ptr<UtteranceStats<float>> fresh = EmptyStats(s);
+  if (models == nullptr) return jor::kGmmppNotReady;
+  std::unique_ptr<UtteranceStats<float>> fresh = EmptyStats(*models);
   if (!fresh) return kGmmppNoMemory;
   delete stats;
   stats = fresh.release();
@@ -192,9 +122,9 @@ int GmmppIvext::ResetStats() {
 }
 
 int GmmppIvext::AccumulateFeatures(const std::vector<float>& features) {
-  SharedModels& s = Models();
-  if (!s.modelsReady || stats == nullptr) return kNotReady;
-  return AccumulateFrames(*s.selectionGmm, *s.posteriorGmm, s.featureDim, features, *stats);
+  if (models == nullptr || stats == nullptr) return jor::kGmmppNotReady;
+  return AccumulateFrames(models->selectionGmm, models->posteriorGmm, models->featureDim, features,
+                          *stats);
 }
 
 }  // namespace gmmpp_ivext

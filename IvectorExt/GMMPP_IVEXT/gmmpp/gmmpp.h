@@ -7,10 +7,11 @@
 #include <cstdint>
 
 #include "IvectorExt/GMMPP_IVEXT/htk-hmm/htk-hmm.h"
+#include "common/result-codes.h"
 
-constexpr int kGmmppArgument = static_cast<int>(0x30005101u);
-constexpr int kGmmppNoMemory = static_cast<int>(0x10005100u);
-constexpr int kGmmppModelShape = static_cast<int>(0xFFF05FFFu);
+using jor::kGmmppArgument;
+using jor::kGmmppModelShape;
+using jor::kGmmppNoMemory;
 
 struct GMMPP {
   // Private copy of the set: variances replaced by their reciprocals, inverse
@@ -37,9 +38,9 @@ struct GMMPP {
   int nTriSize;
 };
 
-// 0, 0x30005101 (null argument), 0xFFF05FFF (no HMM, numStates != 3, no
-// Gaussian in the emitting state's first stream, or Gaussians whose sizes
-// differ from nDim), 0x10005100 (memory), or the HTKcopy code. The caller
+// 0, kGmmppArgument (null argument), kGmmppModelShape (no HMM, numStates != 3,
+// no Gaussian in the emitting state's first stream, or Gaussians whose sizes
+// differ from nDim), kGmmppNoMemory (memory), or the HTKcopy code. The caller
 // keeps `set`. On failure *out is null.
 int GMMPP_Init(GMMPP** out, HTK_HMMS* set);
 
