@@ -180,11 +180,14 @@ int Ravel_GetDetail(void* handle) {
 }
 
 int Ravel_Delete(void** handle) {
-  if (!State().initialized) return jor::kStatusNotInitialized;
-  if (!handle) return jor::kStatusInvalidArgument;
+  // A handle that outlived Ravel_Terminate still owns its memory: it is freed
+  // (an instance keeps its own objects, so this is safe), and the answer
+  // stays 769 as for every export after termination.
+  const bool initialized = State().initialized;
+  if (!handle) return initialized ? jor::kStatusInvalidArgument : jor::kStatusNotInitialized;
   delete Instance(*handle);
   *handle = nullptr;
-  return 0;
+  return initialized ? 0 : jor::kStatusNotInitialized;
 }
 
 int Ravel_GetTemplateSize() {
