@@ -110,8 +110,10 @@ bool ReadWholeFile(const char* path, std::vector<uint8_t>* data) {
   while (ok && done < data->size()) {
     const ssize_t n = ::read(fd, data->data() + done, data->size() - done);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) ok = false;  // the file shrank or cannot be read
-    else done += static_cast<size_t>(n);
+    if (n <= 0)
+      ok = false;  // the file shrank or cannot be read
+    else
+      done += static_cast<size_t>(n);
   }
   ::close(fd);
   return ok;

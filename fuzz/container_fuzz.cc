@@ -22,7 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   common::model::ModelManager m(file.path().c_str());
   if (m.initialize() != 0) return 0;
   const int models = gmmpp_ivext::GmmppIvext::InitModels(m.Section(0), m.Section(1), m.Section(2),
-                                                          20, 0.025f, kFeatureDim, false);
+                                                         20, 0.025f, kFeatureDim, false);
   ivdist::Verifier verifier;
   const int scoring = verifier.Load(m.Section(4), m.Section(5), m.Section(3));
   if (models == 0 && scoring == 0) {

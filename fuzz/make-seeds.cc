@@ -120,7 +120,8 @@ int main(int argc, char** argv) {
   put("htk_read_fuzz", "trained-selection.txt", real[0]);
   put("htk_read_fuzz", "trained-posterior.txt", real[1]);
   put("options_fuzz", "trained.json", jor_test::ReadFile(trained + "/mfcc-options.json"));
-  put("options_fuzz", "default.json", jor_test::ReadFile(src + "/models/default/mfcc-options.json"));
+  put("options_fuzz", "default.json",
+      jor_test::ReadFile(src + "/models/default/mfcc-options.json"));
   put("options_fuzz", "full.json",
       "{\"MfccOptions\":{\"num_ceps\":13,\"use_energy\":true,\"delta_order\":2,"
       "\"cmvn\":\"sliding\",\"MelBanksOptions\":{\"num_bins\":23,\"low_freq\":20,"
@@ -129,7 +130,8 @@ int main(int argc, char** argv) {
   // HTK forms the trained sections do not show: binary keywords, full covariances.
   put("htk_read_fuzz", "binary-diagonal.bin",
       jor_test::HtkBinaryGmm(jor_test::RandomDiagonalGmm(4, 6, 11)));
-  put("htk_read_fuzz", "binary-full.bin", jor_test::HtkBinaryGmm(jor_test::RandomFullGmm(3, 4, 12)));
+  put("htk_read_fuzz", "binary-full.bin",
+      jor_test::HtkBinaryGmm(jor_test::RandomFullGmm(3, 4, 12)));
   put("htk_read_fuzz", "text-full.txt", jor_test::HtkTextGmm(jor_test::RandomFullGmm(3, 4, 13)));
   // One Gaussian of dimension 70,000 (text: binary counts are 16-bit): its
   // covariance triangle needs 64-bit offsets.
@@ -171,7 +173,8 @@ int main(int argc, char** argv) {
     entries.push_back(e);
     // Half a second of the voice as an 8 kHz WAV; the format byte 1 means WAV
     // with the decoder's default flags.
-    put("audio_fuzz", std::string(voice) + ".wav", "\x01" + Wav(Speech(speech + "/" + voice + ".wav", 8000, 4000)));
+    put("audio_fuzz", std::string(voice) + ".wav",
+        "\x01" + Wav(Speech(speech + "/" + voice + ".wav", 8000, 4000)));
   }
   kRecDelete(&handle);
   drumlin::WriteSpeakerDatabase((out / "speaker_db_fuzz" / "spdbdata").string(), entries);

@@ -14,7 +14,12 @@ namespace {
 bool ValidUtf8(const std::string& s) {
   for (size_t i = 0; i < s.size();) {
     const uint8_t b = static_cast<uint8_t>(s[i]);
-    const int extra = b < 0x80 ? 0 : b < 0xC2 ? -1 : b < 0xE0 ? 1 : b < 0xF0 ? 2 : b < 0xF5 ? 3 : -1;
+    const int extra = b < 0x80   ? 0
+                      : b < 0xC2 ? -1
+                      : b < 0xE0 ? 1
+                      : b < 0xF0 ? 2
+                      : b < 0xF5 ? 3
+                                 : -1;
     if (extra < 0 || i + extra >= s.size()) return false;
     for (int k = 1; k <= extra; ++k)
       if ((static_cast<uint8_t>(s[i + k]) & 0xC0) != 0x80) return false;
@@ -38,7 +43,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   size_t pos = 0;
   while (pos < input.size() && names.size() < 16) {
     const size_t eol = input.find('\n', pos);
-    const std::string line = input.substr(pos, eol == std::string::npos ? std::string::npos : eol - pos);
+    const std::string line =
+        input.substr(pos, eol == std::string::npos ? std::string::npos : eol - pos);
     pos = eol == std::string::npos ? input.size() : eol + 1;
     if (line.empty()) break;
     names.push_back(line);
@@ -51,7 +57,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string xml = drumlin::FormatSpeakerList(turns);
   if (!ValidUtf8(xml)) jor_fuzz::Broken("XML that is not UTF-8");
   size_t elements = 0;
-  for (size_t at = xml.find("<speaker "); at != std::string::npos; at = xml.find("<speaker ", at + 1))
+  for (size_t at = xml.find("<speaker "); at != std::string::npos;
+       at = xml.find("<speaker ", at + 1))
     ++elements;
   if (elements != turns.size()) jor_fuzz::Broken("a name opened an element of its own");
   for (const std::string& n : names) {

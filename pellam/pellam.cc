@@ -2,7 +2,6 @@
 // engine's containers, call the engine and copy results back.
 #include "pellam/pellam.h"
 
-#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -60,15 +59,17 @@ bool TemplateBuffer(const size_t* templateBytes, std::vector<char>* templ) {
 }
 
 // The bytes of a template handed in for scoring. A count other than the
-// template size is refused by the engine whatever the bytes are: at most one
-// byte more than the template size is copied, so a huge count allocates
-// nothing and reads nothing beyond the template, and the refusal (status and
-// detail) stays the engine's.
+// template size is refused by the engine whatever the bytes are, so none is
+// read then: a stand-in of the template size plus one byte carries the wrong
+// length, the refusal (status and detail) stays the engine's, and a huge
+// count allocates and reads nothing.
 std::vector<char> TemplateCopy(const char* templ, size_t bytes) {
-  if (!templ) return {};
+  if (!templ || bytes == 0) return {};
   const int size = Ravel_GetTemplateSize();
-  const size_t limit = size < 0 ? 0 : static_cast<size_t>(size) + 1;
-  return std::vector<char>(templ, templ + std::min(bytes, limit));
+  if (size < 0) return std::vector<char>(1, 0);
+  if (bytes != static_cast<size_t>(size))
+    return std::vector<char>(static_cast<size_t>(size) + 1, 0);
+  return std::vector<char>(templ, templ + bytes);
 }
 
 }  // namespace
@@ -76,8 +77,8 @@ std::vector<char> TemplateCopy(const char* templ, size_t bytes) {
 extern "C" {
 
 // 1 RecInitialize
-int Entry_cd45c54f57981b6bcdc2efd49e6929c10567ebe7bb1d75e59fe3bae9d39ee7ab(
-    const char* configDir, const bool* shareModel) {
+int Entry_cd45c54f57981b6bcdc2efd49e6929c10567ebe7bb1d75e59fe3bae9d39ee7ab(const char* configDir,
+                                                                           const bool* shareModel) {
   return Guarded([&] {
     std::lock_guard<std::mutex> lock(g_initLock);
     const std::string modelPath = ModelPath(configDir);
@@ -143,8 +144,8 @@ int Entry_589feab40955bf75bce8509064bd0574cd9aa9e3ae59cd5e90357615ea1c88ac(
 
 // 8 RecMakeIvectorTemplate
 int Entry_5c769344bf97836a4c4de07a4fee4819ccc6f7b640bd6c513884f53fba2c6754(
-    void* handle, void* templateOut, const size_t* templateBytes, float* duration,
-    float* volume, float* snr) {
+    void* handle, void* templateOut, const size_t* templateBytes, float* duration, float* volume,
+    float* snr) {
   return Guarded([&] {
     if (!templateOut || !templateBytes || !duration || !volume || !snr) return kInvalidArgument;
     std::vector<char> templ;

@@ -136,7 +136,7 @@ PELLAM_API int Entry_b1834cb7088341f92c133c088ddb385b8fc218b1d4c594afedc6e8b205c
     void* handle);
 /* 11 RecCompare: score in [0, 100]; the second template's duration counts.
  * A byte count other than RecGetTemplateSize() is refused (1792) without
- * reading more than the template size and one byte. */
+ * reading the template. */
 PELLAM_API int Entry_160c47515f08786e8d27f50a58f8eca7b4b18971a750893f9085ac1ee736bcd2(
     void* handle, const char* templ1, const size_t* bytes1, const char* templ2,
     const size_t* bytes2, float* score);

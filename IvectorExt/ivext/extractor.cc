@@ -328,9 +328,9 @@ int Extractor<T>::LoadPrivate(int c, int f, int r, T prior, const T* t, const T*
                   "Out of memory for the precomputed model");
     return kNoMemory;
   }
-  const int rc = Precompute(c, f, r, t, sigmaInv,
-                            reinterpret_cast<unsigned char*>(privateSigmaInvT.get()),
-                            reinterpret_cast<unsigned char*>(privateQuadTerms.get()));
+  const int rc =
+      Precompute(c, f, r, t, sigmaInv, reinterpret_cast<unsigned char*>(privateSigmaInvT.get()),
+                 reinterpret_cast<unsigned char*>(privateQuadTerms.get()));
   if (rc != 0) {
     Unload();
     return rc;

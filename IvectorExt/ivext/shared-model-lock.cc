@@ -19,7 +19,9 @@ namespace {
 // A waiting process looks again this often.
 constexpr std::chrono::milliseconds kPoll(5);
 
-std::string ObjectName() { return std::string("/") + kSharedMutexName; }
+std::string ObjectName() {
+  return std::string("/") + kSharedMutexName;
+}
 
 // True when `fd` is the object the name stands for now.
 bool StillNamed(int fd) {

@@ -11,10 +11,10 @@
 
 #include <atomic>
 #include <chrono>
-#include <future>
 #include <cmath>
 #include <cstring>
 #include <functional>
+#include <future>
 #include <limits>
 #include <mutex>
 #include <string>

@@ -30,8 +30,7 @@ std::string Round(void* h, int thread, int round, const std::vector<char>& refer
   // Streamed enrolment in 20 ms chunks.
   if (Ravel_Reset(h) != 0) return {};
   for (size_t at = 0; at < pcm.size(); at += 160) {
-    const std::vector<short> chunk(pcm.begin() + at,
-                                   pcm.begin() + std::min(pcm.size(), at + 160));
+    const std::vector<short> chunk(pcm.begin() + at, pcm.begin() + std::min(pcm.size(), at + 160));
     if (Ravel_PutPCM(h, chunk) != 0) return {};
   }
   float d = 0, v = 0, s = 0, lo = 0, hi = 0;
@@ -64,9 +63,8 @@ TEST(ThreadsTest, ThreadsGiveTheSerialResults) {
   jor_test::TestDir dir;
   jor_test::WriteTestDeployment(dir.path().string());
   const bool share = false;
-  ASSERT_EQ(Ravel_Initialize(dir.File("ulxmodel.dat").c_str(), 20, 0.025f, dir.path().c_str(),
-                             share),
-            0);
+  ASSERT_EQ(
+      Ravel_Initialize(dir.File("ulxmodel.dat").c_str(), 20, 0.025f, dir.path().c_str(), share), 0);
   std::vector<char> reference;
   {
     void* h = nullptr;

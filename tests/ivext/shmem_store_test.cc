@@ -205,11 +205,10 @@ TEST_F(ShmemStoreTest, SegmentLayoutForFloatAndDoubleModels) {
     const auto* base = static_cast<const unsigned char*>(region.get_address());
     // The trailer names the model: tag, then the hash of the section.
     EXPECT_EQ(std::memcmp(base + arrayEnd, "JORMHASH", 8), 0);
-    EXPECT_EQ(At<uint64_t>(base, arrayEnd + 8),
-              SectionHash(jor_test::ReadFile(dir.File("m.bin"))));
+    EXPECT_EQ(At<uint64_t>(base, arrayEnd + 8), SectionHash(jor_test::ReadFile(dir.File("m.bin"))));
     // Only the owner may read, replace or lock the model.
-    for (const char* name : {"/dev/shm/jor_speaker_recognition",
-                             "/dev/shm/jor_speaker_recognition_mutex"}) {
+    for (const char* name :
+         {"/dev/shm/jor_speaker_recognition", "/dev/shm/jor_speaker_recognition_mutex"}) {
       struct stat st;
       ASSERT_EQ(::stat(name, &st), 0) << name;
       EXPECT_EQ(st.st_mode & 0777, 0600u) << name;

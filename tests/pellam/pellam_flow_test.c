@@ -118,9 +118,8 @@ int main(int argc, char** argv) {
          1792},
         {"RecCompare 4 GiB second", RecCompare_(h, (char*)b, &bytes, (char*)exact, &huge, &score),
          1792},
-        {"RecCompare 1000 bytes over", RecCompare_(h, (char*)exact, &one_more, (char*)b, &bytes,
-                                                   &score),
-         1792},
+        {"RecCompare 1000 bytes over",
+         RecCompare_(h, (char*)exact, &one_more, (char*)b, &bytes, &score), 1792},
         {"RecCheck 4 GiB", RecCheck((char*)exact, &huge, version), 768},
     };
     setrlimit(RLIMIT_AS, &saved);
