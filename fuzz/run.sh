@@ -4,7 +4,7 @@
 #   fuzz/run.sh [SECONDS] [TARGET...]        default 30 s, every target
 # BUILD_DIR (default build-fuzz) holds the build, the working corpora
 # (BUILD_DIR/corpus/TARGET) and any finding (BUILD_DIR/findings/TARGET);
-# FUZZ_JOBS (default 1) targets run at once. For each target one line gives
+# FUZZ_JOBS (default 1) targets run at once; FUZZ_NO_BUILD=1 runs what is built. For each target one line gives
 # executions per second, the corpus size and the coverage libFuzzer reached.
 # The exit status is non-zero when a target found anything.
 set -uo pipefail
@@ -20,8 +20,10 @@ if [ ! -f "$BUILD_DIR/CMakeCache.txt" ]; then
     -DJOR_SANITIZE=ON -DJOR_BUILD_TESTS=OFF -DJOR_BUILD_BENCH=OFF -DJOR_BUILD_JAVA=OFF \
     ${JOR_CMAKE_ARGS:-} > "$BUILD_DIR.configure.log" 2>&1 || { cat "$BUILD_DIR.configure.log"; exit 1; }
 fi
-cmake --build "$BUILD_DIR" -j"$(nproc)" --target fuzz-all > "$BUILD_DIR.build.log" 2>&1 \
-  || { tail -50 "$BUILD_DIR.build.log"; exit 1; }
+if [ "${FUZZ_NO_BUILD:-0}" != "1" ]; then
+  cmake --build "$BUILD_DIR" -j"$(nproc)" --target fuzz-all > "$BUILD_DIR.build.log" 2>&1 \
+    || { tail -50 "$BUILD_DIR.build.log"; exit 1; }
+fi
 
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
@@ -40,7 +42,7 @@ run_one() {
   local log="$BUILD_DIR/fuzz-$name.log"
   mkdir -p "$corpus" "$findings"
   [ -d "fuzz/seeds/$name" ] && cp -n fuzz/seeds/"$name"/* "$corpus"/ 2>/dev/null
-  "$BUILD_DIR/bin/$name" -max_total_time="$SECONDS_EACH" -timeout=20 -rss_limit_mb=2560 \
+  "$BUILD_DIR/bin/$name" -max_total_time="$SECONDS_EACH" -timeout=120 -rss_limit_mb=2560 \
     -malloc_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$findings/" "$corpus" \
     > "$log" 2>&1
   local rc=$?
