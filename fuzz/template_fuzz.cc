@@ -51,10 +51,19 @@ void CheckCompare(void* handle, const char* a, size_t aBytes, const char* b, siz
     jor_fuzz::Broken("a score outside [0, 100] reported as success");
 }
 
+Engine* g_engine = nullptr;
+
 }  // namespace
 
+// The deployment loads before the first input, outside its time limit.
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  g_engine = new Engine();
+  return 0;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static Engine engine;
+  if (g_engine == nullptr) LLVMFuzzerInitialize(nullptr, nullptr);  // the standalone driver
+  Engine& engine = *g_engine;
   const char* templ = reinterpret_cast<const char*>(data);
   // A private copy of exactly `size` bytes, so that any read beyond is caught.
   std::vector<char> copy(templ, templ + size);
