@@ -19,9 +19,8 @@ namespace {
 
 constexpr size_t kMp3BlockBytes = 4096;
 constexpr int kMp3PcmSamples = 4096;
-// Largest data size whose RIFF size (data + 36) still fits 32 bits, rounded
-// down to a whole number of 16-byte blocks.
-constexpr uint64_t kMaxDataBytes = 4294967248u;
+// Largest output of one decode (far below the 32-bit limit of a WAV header).
+constexpr uint64_t kMaxDataBytes = Audec::kMaxOutputBytes;
 // A frame consumes at least its 4 header bytes, so draining what one block
 // and the decoder's leftovers hold can never need this many calls; a decoder
 // that keeps producing beyond it is treated as failing.
@@ -150,7 +149,15 @@ int Audec::DecodeWav(const uint8_t* data, size_t size, std::vector<uint8_t>* out
 
   const uint8_t* pcm = data + kWaveHeaderBytes;
   const size_t L = size - kWaveHeaderBytes;
+  if (rate < kMinSampleRate || rate > kMaxSampleRate) {
+    Print("WAVE sampling rate(%d) is invalid.", rate);
+    return kWavRateInvalid;
+  }
   if (channels == 1 && rate == drumlin::kTargetRate && bits == 16) {
+    if (L > kMaxDataBytes) {
+      Print("WAVE data is very large (%llu bytes of output)", static_cast<unsigned long long>(L));
+      return kWavOutputTooLarge;
+    }
     outPcm->assign(pcm, pcm + L);
     WriteWaveHeader(static_cast<uint32_t>(L));
     return 0;
@@ -160,10 +167,6 @@ int Audec::DecodeWav(const uint8_t* data, size_t size, std::vector<uint8_t>* out
   if (bits != 8 && bits < 16) {
     Print("WAVE bit per sample(%d) is not supported.", bits);
     return kWavBitsUnsupported;
-  }
-  if (rate <= 0) {
-    Print("WAVE sampling rate(%d) is invalid.", rate);
-    return kWavRateInvalid;
   }
 
   const int sampleBytes = bits / 8;
@@ -360,6 +363,11 @@ int Audec::DecodeMp3Frames(std::vector<int16_t>* samples, int64_t* totalSamples)
       }
       Print("samples = %d", ret);
       *totalSamples += ret;
+      if (samples->size() * 2 > kMaxDataBytes) {
+        Print("MP3 data is very large (more than %llu bytes of output)",
+              static_cast<unsigned long long>(kMaxDataBytes));
+        return -2203;
+      }
       // The decoder also answers 0 for a call that only consumed a tag frame
       // or a frame whose reservoir data is missing, with whole frames still
       // buffered. Mid-stream those wait for the next block; after the last

@@ -57,11 +57,21 @@ class DRUMLIN_API Audec {
                 std::vector<uint8_t*>& pieces, size_t* pieceBytes);
   void SplitWaveRelease(std::vector<uint8_t*>* pieces);
 
+  // Input sample rates outside [kMinSampleRate, kMaxSampleRate] are refused
+  // (WAV: kWavRateInvalid, before any conversion): a header that claims 1 Hz
+  // would otherwise turn kilobytes into hundreds of megabytes of resampled PCM.
+  static constexpr int32_t kMinSampleRate = 1000;
+  static constexpr int32_t kMaxSampleRate = 192000;
+  // Largest PCM output of one decode: 256 MiB, about 4.6 hours of 8 kHz mono.
+  // Longer WAV output is refused with kWavOutputTooLarge before any buffer is
+  // made for it, longer MP3 output with -2203 as soon as it is decoded.
+  static constexpr uint64_t kMaxOutputBytes = uint64_t{256} << 20;
+
   // Refusals of input that no other status describes.
   static constexpr int kWavBitsUnsupported = -1210;  // sample width other than 8 or >= 16 bits
-  static constexpr int kWavRateInvalid = -1211;      // sample rate <= 0
-  static constexpr int kWavOutputTooLarge = -1212;   // output beyond a 32-bit data size
-  static constexpr int kGetWavTooLarge = -3;         // GetWav padding beyond a 32-bit size
+  static constexpr int kWavRateInvalid = -1211;      // sample rate outside the range above
+  static constexpr int kWavOutputTooLarge = -1212;   // output beyond kMaxOutputBytes
+  static constexpr int kGetWavTooLarge = -3;         // GetWav padding beyond kMaxOutputBytes
   static constexpr int kNoMemory = -3000;
 
  private:

@@ -1,7 +1,10 @@
 #include "drumlin/diarization-driver.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdarg>
@@ -87,20 +90,33 @@ std::string Extension(const std::string& path) {
   return path.substr(dot);
 }
 
+// Only a regular file of at most kMaxRecordingBytes is read. It is opened
+// without blocking (a FIFO or a device would otherwise hold the call until
+// some writer appears) and checked on the open descriptor, so that what is
+// read is what was checked.
 bool ReadWholeFile(const char* path, std::vector<uint8_t>* data) {
+  const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) return false;
   struct stat st;
-  if (stat(path, &st) != 0 || st.st_size < 0) return false;
-  std::FILE* f = std::fopen(path, "rb");
-  if (f == nullptr) return false;
-  const size_t size = static_cast<size_t>(st.st_size);
-  bool ok = true;
-  try {
-    data->resize(size);
-  } catch (const std::bad_alloc&) {
-    ok = false;
+  bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= 0 &&
+            static_cast<uint64_t>(st.st_size) <= kMaxRecordingBytes;
+  if (ok) {
+    try {
+      data->resize(static_cast<size_t>(st.st_size));
+    } catch (const std::bad_alloc&) {
+      ok = false;
+    }
   }
-  if (ok) ok = std::fread(data->data(), 1, size, f) == size;
-  std::fclose(f);
+  size_t done = 0;
+  while (ok && done < data->size()) {
+    const ssize_t n = ::read(fd, data->data() + done, data->size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0)
+      ok = false;  // the file shrank or cannot be read
+    else
+      done += static_cast<size_t>(n);
+  }
+  ::close(fd);
   return ok;
 }
 

@@ -42,6 +42,11 @@ extern const char kCrossMatchingError[];  // "ulx cross matching error"
 extern const char kDiarizationError[];    // "Diarization error"
 
 constexpr int kPieceSeconds = 4;
+// Largest recording file read (512 MiB, far beyond the 2,048 s the
+// clustering can take at any common format); larger files, and anything that
+// is not a regular file (a FIFO, a device, a directory), give
+// "Wave sprit Error" without being read.
+constexpr uint64_t kMaxRecordingBytes = uint64_t{512} << 20;
 // Engine scores (0..100) below this count as no similarity.
 constexpr float kScoreFloor = 63.0f;
 constexpr float kMinScore = 20.0f;

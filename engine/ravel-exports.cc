@@ -142,12 +142,14 @@ int Ravel_GetDetail(void* handle) {
 }
 
 int Ravel_Delete(void** handle) {
-  if (!g_engine.initialized) return jor::kStatusNotInitialized;
-  if (!handle) return jor::kStatusInvalidArgument;
-  // The destructor releases only what the instance owns, never the models.
+  // A handle that outlived Ravel_Terminate still owns its memory: it is freed
+  // (an instance keeps its own objects, never the models), and the answer
+  // stays 769 as for every export after termination.
+  const bool initialized = g_engine.initialized;
+  if (!handle) return initialized ? jor::kStatusInvalidArgument : jor::kStatusNotInitialized;
   delete static_cast<Ravel*>(*handle);
   *handle = nullptr;
-  return 0;
+  return initialized ? 0 : jor::kStatusNotInitialized;
 }
 
 int Ravel_GetTemplateSize() {

@@ -1,58 +1,77 @@
-// Template validation and scoring on arbitrary bytes: no crash, no read
-// outside the bytes, no score outside [0, 100] reported as success.
+// Templates on arbitrary bytes through the public library: RecCheckTemplate
+// with the input's own length, and RecCompare of the input against itself and
+// against a template made from real speech, on the trained test deployment.
+// No crash, no read outside the bytes, and every score reported as success
+// lies in [0, 100].
 #include <cmath>
 #include <cstdint>
-#include <cstdlib>
+#include <cstdio>
 #include <cstring>
+#include <string>
 #include <vector>
 
-#include "engine/model-set.h"
-#include "engine/ravel.h"
-#include "engine/template-format.h"
-#include "ivdist/verifier.h"
+#include "fuzz/fuzz-util.h"
+#include "pellam/pellam.h"
 
 namespace {
 
-class SumVerifier : public ivdist::Verifier {
- public:
-  int Score(const float* v1, const uint32_t* c1, const float* v2, const uint32_t* c2,
-            const float*, float* result) const override {
-    if (*c1 != 3 || *c2 != 3) return static_cast<int>(0x60008006u);
-    volatile float sink = 0;
-    for (uint32_t i = 0; i < 3; ++i) {
-      float a, b;
-      std::memcpy(&a, reinterpret_cast<const char*>(v1) + 4 * i, 4);
-      std::memcpy(&b, reinterpret_cast<const char*>(v2) + 4 * i, 4);
-      sink = sink + a * b;
+#define JOR_FUZZ_BIND(ordinal, role, name) constexpr role k##role = &name;
+PELLAM_EXPORTS(JOR_FUZZ_BIND)
+#undef JOR_FUZZ_BIND
+
+struct Engine {
+  void* handle = nullptr;
+  std::vector<char> reference;
+  Engine() {
+    const bool share = false;
+    const std::string dir = std::string(JOR_SOURCE_DIR) + "/tests/data/trained";
+    if (kRecInitialize(dir.c_str(), &share) != 0 || kRecCreate(&handle) != 0)
+      jor_fuzz::Broken("the trained test deployment does not initialise");
+    // A template of two seconds of a real voice.
+    const std::string wav = dir + "/conversation/es-f1-enrol.wav";
+    std::vector<short> pcm(16000);
+    if (std::FILE* f = std::fopen(wav.c_str(), "rb")) {
+      std::fseek(f, 44, SEEK_SET);
+      pcm.resize(std::fread(pcm.data(), 2, pcm.size(), f));
+      std::fclose(f);
     }
-    *result = 50.0f;
-    return 0;
+    reference.resize(static_cast<size_t>(kRecGetTemplateSize()));
+    const size_t samples = pcm.size(), bytes = reference.size();
+    float d, v, s;
+    if (kRecMakeXvectorTemplate(handle, pcm.data(), &samples, reference.data(), &bytes, &d, &v,
+                                &s) != 0)
+      jor_fuzz::Broken("no reference template");
   }
-  uint32_t TemplateSize() const override { return 3; }
 };
 
-Ravel* Instance() {
-  static Ravel* instance = [] {
-    jor_feat::MfccOptions options;
-    options.mel_opts.num_bins = 40;
-    static auto models =
-        ravel_engine::ModelSet::FromParts(options, std::make_unique<SumVerifier>());
-    return new Ravel(*models);
-  }();
-  return instance;
+void CheckCompare(void* handle, const char* a, size_t aBytes, const char* b, size_t bBytes) {
+  float score = -1.0f;
+  if (kRecCompare(handle, a, &aBytes, b, &bBytes, &score) == 0 &&
+      !(std::isfinite(score) && score >= 0.0f && score <= 100.0f))
+    jor_fuzz::Broken("a score outside [0, 100] reported as success");
 }
+
+Engine* g_engine = nullptr;
 
 }  // namespace
 
+// The deployment loads before the first input, outside its time limit.
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  g_engine = new Engine();
+  return 0;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  Ravel* r = Instance();
-  std::vector<char> templ(reinterpret_cast<const char*>(data),
-                          reinterpret_cast<const char*>(data) + size);
-  std::string version;
-  Ravel::ValidateTemplate(r->Models(), templ, &version);
-  // Force the right length now and then so the deeper tests run.
-  if (size > 0 && data[0] % 2 == 0) templ.resize(268);
-  float score = -1;
-  if (r->GetScore(templ, templ, &score) == 0 && !(score >= 0.0f && score <= 100.0f)) std::abort();
+  if (g_engine == nullptr) LLVMFuzzerInitialize(nullptr, nullptr);  // the standalone driver
+  Engine& engine = *g_engine;
+  const char* templ = reinterpret_cast<const char*>(data);
+  // A private copy of exactly `size` bytes, so that any read beyond is caught.
+  std::vector<char> copy(templ, templ + size);
+  char version[80];
+  size_t bytes = size;
+  (void)kRecCheckTemplate(copy.data(), &bytes, version);
+  CheckCompare(engine.handle, copy.data(), size, copy.data(), size);
+  CheckCompare(engine.handle, copy.data(), size, engine.reference.data(), engine.reference.size());
+  CheckCompare(engine.handle, engine.reference.data(), engine.reference.size(), copy.data(), size);
   return 0;
 }

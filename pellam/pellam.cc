@@ -17,6 +17,8 @@ namespace {
 
 constexpr int kInvalidArgument = jor::kStatusInvalidArgument;
 constexpr int kNoMemory = jor::kStatusNoMemory;
+// Largest sample count one call takes (about 74 hours at 8 kHz); see pellam.h.
+constexpr size_t kMaxSamples = 0x7FFFFFFF;
 
 std::mutex g_initLock;
 char g_version[50] = "";
@@ -33,13 +35,43 @@ int Guarded(F&& body) {
   }
 }
 
+// Every byte count is checked before anything is allocated or copied for it.
+bool SamplesOk(const short* pcm, const size_t* sampleCount) {
+  return sampleCount && (pcm || *sampleCount == 0) && *sampleCount <= kMaxSamples;
+}
+
+// A template buffer of the engine's template size; false (and nothing made)
+// when the caller's count is another. Before initialisation the buffer stays
+// empty and the engine answers 769.
+bool TemplateBuffer(const size_t* templateBytes, std::vector<char>* templ) {
+  const int size = Ravel_GetTemplateSize();
+  if (size < 0) return true;
+  if (*templateBytes != static_cast<size_t>(size)) return false;
+  templ->assign(*templateBytes, 0);
+  return true;
+}
+
+// The bytes of a template handed in for scoring. A count other than the
+// template size is refused by the engine whatever the bytes are, so none is
+// read then: a stand-in of the template size plus one byte carries the wrong
+// length, the refusal (status and detail) stays the engine's, and a huge
+// count allocates and reads nothing.
+std::vector<char> TemplateCopy(const char* templ, size_t bytes) {
+  if (!templ || bytes == 0) return {};
+  const int size = Ravel_GetTemplateSize();
+  if (size < 0) return std::vector<char>(1, 0);
+  if (bytes != static_cast<size_t>(size))
+    return std::vector<char>(static_cast<size_t>(size) + 1, 0);
+  return std::vector<char>(templ, templ + bytes);
+}
+
 }  // namespace
 
 extern "C" {
 
 // 1 RecInitialize
-int Entry_cd45c54f57981b6bcdc2efd49e6929c10567ebe7bb1d75e59fe3bae9d39ee7ab(
-    const char* configDir, const bool* shareModel) {
+int Entry_cd45c54f57981b6bcdc2efd49e6929c10567ebe7bb1d75e59fe3bae9d39ee7ab(const char* configDir,
+                                                                           const bool* shareModel) {
   return Guarded([&] {
     std::lock_guard<std::mutex> lock(g_initLock);
     const std::string modelPath = common::JoinPath(configDir, "ulxmodel.dat");
@@ -74,16 +106,17 @@ int Entry_faf73d186b40459db7cfddf2a9c85802e82f0ccedc92f6fba17ed7342dcfd006(
     void* handle, const short* pcm, const size_t* sampleCount, void* templateOut,
     const size_t* templateBytes, float* duration, float* volume, float* snr) {
   return Guarded([&] {
-    if (!sampleCount || !templateOut || !templateBytes || !duration || !volume || !snr ||
-        (!pcm && *sampleCount != 0))
+    if (!SamplesOk(pcm, sampleCount) || !templateOut || !templateBytes || !duration || !volume ||
+        !snr)
       return kInvalidArgument;
+    std::vector<char> templ;
+    if (!TemplateBuffer(templateBytes, &templ)) return kInvalidArgument;
     const std::vector<short> samples(pcm, pcm + (pcm ? *sampleCount : 0));
     std::vector<float> features, freqSnr;
     float validFreqStart = 0, validFreqEnd = 0;
     int r = Ravel_GetFeature(handle, samples, &features, duration, volume, snr, &validFreqStart,
                              &validFreqEnd, &freqSnr);
     if (r) return r;
-    std::vector<char> templ(*templateBytes, 0);
     r = Ravel_GetXvector(handle, features, *duration, *volume, *snr, &templ, true);
     if (r) return r;
     if (templ.size() != *templateBytes) return kInvalidArgument;
@@ -96,7 +129,7 @@ int Entry_faf73d186b40459db7cfddf2a9c85802e82f0ccedc92f6fba17ed7342dcfd006(
 int Entry_589feab40955bf75bce8509064bd0574cd9aa9e3ae59cd5e90357615ea1c88ac(
     void* handle, const short* pcm, const size_t* sampleCount) {
   return Guarded([&] {
-    if (!sampleCount || (!pcm && *sampleCount != 0)) return kInvalidArgument;
+    if (!SamplesOk(pcm, sampleCount)) return kInvalidArgument;
     const std::vector<short> samples(pcm, pcm + (pcm ? *sampleCount : 0));
     return Ravel_PutPCM(handle, samples);
   });
@@ -104,11 +137,12 @@ int Entry_589feab40955bf75bce8509064bd0574cd9aa9e3ae59cd5e90357615ea1c88ac(
 
 // 8 RecMakeIvectorTemplate
 int Entry_5c769344bf97836a4c4de07a4fee4819ccc6f7b640bd6c513884f53fba2c6754(
-    void* handle, void* templateOut, const size_t* templateBytes, float* duration,
-    float* volume, float* snr) {
+    void* handle, void* templateOut, const size_t* templateBytes, float* duration, float* volume,
+    float* snr) {
   return Guarded([&] {
     if (!templateOut || !templateBytes || !duration || !volume || !snr) return kInvalidArgument;
-    std::vector<char> templ(*templateBytes, 0);
+    std::vector<char> templ;
+    if (!TemplateBuffer(templateBytes, &templ)) return kInvalidArgument;
     int r = Ravel_GetIvector(handle, &templ, true);
     if (r) return r;
     if (templ.size() != *templateBytes) return kInvalidArgument;
@@ -146,8 +180,8 @@ int Entry_160c47515f08786e8d27f50a58f8eca7b4b18971a750893f9085ac1ee736bcd2(
   return Guarded([&] {
     if (!bytes1 || !bytes2 || !score || (!templ1 && *bytes1) || (!templ2 && *bytes2))
       return kInvalidArgument;
-    const std::vector<char> first(templ1, templ1 + (templ1 ? *bytes1 : 0));
-    const std::vector<char> second(templ2, templ2 + (templ2 ? *bytes2 : 0));
+    const std::vector<char> first = TemplateCopy(templ1, *bytes1);
+    const std::vector<char> second = TemplateCopy(templ2, *bytes2);
     return Ravel_GetScore(handle, first, second, score);
   });
 }

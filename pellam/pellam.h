@@ -108,7 +108,8 @@ PELLAM_API int Entry_c1f6cb9586831830540883db12d9b1cc1b88e37af83088ac8aa29fbe7fe
 /* 4 RecCreate */
 PELLAM_API int Entry_ffdbf5fe32062761fde21420f31f877d1d705941021673fdf7062fb4ab5ef2c9(
     void** handle);
-/* 5 RecDelete: *handle becomes NULL. */
+/* 5 RecDelete: *handle becomes NULL. A handle still alive after RecTerminate
+ * is freed too, and the answer is 769 (not initialised). */
 PELLAM_API int Entry_bc3673082b003145048ccb34e657ffb613b2bd5a94f4b8dcd2a712ebeecf4c66(
     void** handle);
 /* 6 RecMakeXvectorTemplate: x-vector template of a whole recording into
@@ -117,10 +118,13 @@ PELLAM_API int Entry_bc3673082b003145048ccb34e657ffb613b2bd5a94f4b8dcd2a712ebeec
 PELLAM_API int Entry_faf73d186b40459db7cfddf2a9c85802e82f0ccedc92f6fba17ed7342dcfd006(
     void* handle, const short* pcm, const size_t* sampleCount, void* templateOut,
     const size_t* templateBytes, float* duration, float* volume, float* snr);
-/* 7 RecPutPcm: appends PCM to the handle's stream. */
+/* 7 RecPutPcm: appends PCM to the handle's stream. Sample counts above
+ * 2^31 - 1 (here and in ordinal 6) are refused with 768 before anything is
+ * copied. */
 PELLAM_API int Entry_589feab40955bf75bce8509064bd0574cd9aa9e3ae59cd5e90357615ea1c88ac(
     void* handle, const short* pcm, const size_t* sampleCount);
-/* 8 RecMakeIvectorTemplate: i-vector template of the stream so far. */
+/* 8 RecMakeIvectorTemplate: i-vector template of the stream so far
+ * (*templateBytes must equal RecGetTemplateSize(), else 768 before any work). */
 PELLAM_API int Entry_5c769344bf97836a4c4de07a4fee4819ccc6f7b640bd6c513884f53fba2c6754(
     void* handle, void* templateOut, const size_t* templateBytes, float* duration,
     float* volume, float* snr);
@@ -132,7 +136,8 @@ PELLAM_API int Entry_b1834cb7088341f92c133c088ddb385b8fc218b1d4c594afedc6e8b205c
     void* handle);
 /* 11 RecCompare: score in [0, 100]; the second template's duration counts.
  * It checks lengths and versions but not the checksum: validate templates
- * taken back from storage with RecCheckTemplate first. */
+ * taken back from storage with RecCheckTemplate first. A byte count other
+ * than RecGetTemplateSize() is refused (1792) without reading the template. */
 PELLAM_API int Entry_160c47515f08786e8d27f50a58f8eca7b4b18971a750893f9085ac1ee736bcd2(
     void* handle, const char* templ1, const size_t* bytes1, const char* templ2,
     const size_t* bytes2, float* score);

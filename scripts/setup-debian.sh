@@ -3,7 +3,7 @@
 set -euo pipefail
 
 PACKAGES=(
-  build-essential cmake g++ pkg-config
+  build-essential cmake g++ pkg-config clang libclang-rt-14-dev
   libboost-dev libspdlog-dev libfmt-dev libeigen3-dev libmp3lame-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   default-jdk-headless

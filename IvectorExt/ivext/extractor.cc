@@ -166,7 +166,8 @@ int Extractor<T>::LoadModel(FILE* file, const bool& shareModel) {
       shmem = std::make_unique<ShmemManager>();
     else
       shmem.reset();
-    if (shmem && shmem->Exists()) return Attach();
+    // Without a model file only a published model can serve, as it is.
+    if (shmem && file == nullptr && shmem->Exists()) return Attach(nullptr);
   } catch (const std::bad_alloc&) {
     return jor::kExtractorNoMemory;
   }
@@ -211,7 +212,6 @@ int Extractor<T>::LoadModel(FILE* file, const bool& shareModel) {
   }
 
   const uint64_t countS = shared_layout::SigmaInvTCount(c, f, r);
-  const uint64_t countQ = shared_layout::QuadTermsCount(c, r);
   const uint64_t countSigma =
       static_cast<uint64_t>(c) * (static_cast<uint64_t>(f) * (static_cast<uint64_t>(f) + 1u) / 2u);
   std::vector<T> t, sigmaInv;
@@ -226,42 +226,31 @@ int Extractor<T>::LoadModel(FILE* file, const bool& shareModel) {
     return jor::kExtractorNoMemory;
   }
 
-  const uint64_t arrayBytes = (countS + countQ) * sizeof(T);
+  if (!shmem) return LoadPrivate(c, f, r, prior, t.data(), sigmaInv.data());
+
+  // The identity of this model file, compared with the one a segment holds.
+  uint64_t hash = shared_layout::ModelHash(&elemSize, sizeof elemSize);
+  hash = shared_layout::ModelHash(dims, sizeof dims, hash);
+  hash = shared_layout::ModelHash(&prior, sizeof prior, hash);
+  hash = shared_layout::ModelHash(t.data(), t.size() * sizeof(T), hash);
+  hash = shared_layout::ModelHash(sigmaInv.data(), sigmaInv.size() * sizeof(T), hash);
+  // A segment of another model is never used: this process keeps its own copy.
+  auto attachOrPrivate = [&]() {
+    const int rc = Attach(&hash);
+    if (rc != kSegmentOfAnotherModel) return rc;
+    jor_log::LogF(__FILE__, fn, __LINE__, jor_log::kWarning,
+                  "The shared model \"%s\" holds another i-vector extractor model; this process "
+                  "uses a private copy of its own (remove the shared model to share this one)",
+                  kSharedSegmentName);
+    return LoadPrivate(c, f, r, prior, t.data(), sigmaInv.data());
+  };
+
   bool writing = false;  // this process holds the writer's lock on the segment
   try {
-    if (!shmem) {
-      if (arrayBytes > PhysicalMemoryBytes()) {
-        jor_log::LogF(__FILE__, fn, __LINE__, jor_log::kError,
-                      "The precomputed model needs %llu bytes",
-                      static_cast<unsigned long long>(arrayBytes));
-        return jor::kExtractorNoMemory;
-      }
-      privateSigmaInvT.reset(static_cast<T*>(AllocateModelArray(countS * sizeof(T))));
-      privateQuadTerms.reset(static_cast<T*>(AllocateModelArray(countQ * sizeof(T))));
-      if (!privateSigmaInvT || !privateQuadTerms) {
-        Unload();
-        jor_log::LogF(__FILE__, fn, __LINE__, jor_log::kError,
-                      "Out of memory for the precomputed model");
-        return jor::kExtractorNoMemory;
-      }
-      const int rc = Precompute(c, f, r, t.data(), sigmaInv.data(),
-                                reinterpret_cast<unsigned char*>(privateSigmaInvT.get()),
-                                reinterpret_cast<unsigned char*>(privateQuadTerms.get()));
-      if (rc != 0) {
-        Unload();
-        return rc;
-      }
-      numGaussians = c;
-      featureDim = f;
-      ivectorDim = r;
-      priorOffset = prior;
-      sigmaInvT = privateSigmaInvT.get();
-      quadTerms = privateQuadTerms.get();
-      return 0;
-    }
-
-    const uint64_t segmentBytes = shared_layout::SegmentBytes(elemSize, c, f, r);
-    if (segmentBytes == 0 || segmentBytes > SIZE_MAX || segmentBytes > PhysicalMemoryBytes()) {
+    if (ShmemManager::CompleteSegmentExists()) return attachOrPrivate();
+    const uint64_t arrayEnd = shared_layout::SegmentBytes(elemSize, c, f, r);
+    const uint64_t segmentBytes = arrayEnd + shared_layout::kTrailerBytes;
+    if (arrayEnd == 0 || segmentBytes > SIZE_MAX || segmentBytes > PhysicalMemoryBytes()) {
       jor_log::LogF(__FILE__, fn, __LINE__, jor_log::kError,
                     "The shared model would need %llu bytes",
                     static_cast<unsigned long long>(segmentBytes));
@@ -277,9 +266,9 @@ int Extractor<T>::LoadModel(FILE* file, const bool& shareModel) {
       return jor::kSharedMemoryError;
     }
     if (base == nullptr) {
-      // Another process published the model while this one waited.
+      // Another process published a model while this one waited.
       shmem = std::make_unique<ShmemManager>();
-      return Attach();
+      return attachOrPrivate();
     }
     writing = true;
     auto* bytes = static_cast<unsigned char*>(base);
@@ -295,13 +284,13 @@ int Extractor<T>::LoadModel(FILE* file, const bool& shareModel) {
       shmem = std::make_unique<ShmemManager>();
       return rc;
     }
+    std::memcpy(bytes + arrayEnd, shared_layout::kTrailerTag, sizeof shared_layout::kTrailerTag);
+    std::memcpy(bytes + arrayEnd + sizeof shared_layout::kTrailerTag, &hash, sizeof hash);
     shared_layout::PublishElemSize(base, elemSize);
     writing = false;
     // Dropping the writer's manager releases the exclusive lock and the mapping.
     shmem = std::make_unique<ShmemManager>();
-    t = std::vector<T>();
-    sigmaInv = std::vector<T>();
-    const int attached = Attach();
+    const int attached = attachOrPrivate();
     if (attached != 0) ShmemManager::RemoveShared();
     return attached;
   } catch (const std::bad_alloc&) {
@@ -320,7 +309,43 @@ int Extractor<T>::LoadModel(FILE* file, const bool& shareModel) {
 }
 
 template <class T>
-int Extractor<T>::Attach() {
+int Extractor<T>::LoadPrivate(int c, int f, int r, T prior, const T* t, const T* sigmaInv) {
+  const char* fn = Name<T>("Extractor<float>::LoadModel", "Extractor<double>::LoadModel");
+  shmem.reset();
+  const uint64_t countS = shared_layout::SigmaInvTCount(c, f, r);
+  const uint64_t countQ = shared_layout::QuadTermsCount(c, r);
+  const uint64_t arrayBytes = (countS + countQ) * sizeof(T);
+  if (arrayBytes > PhysicalMemoryBytes()) {
+    jor_log::LogF(__FILE__, fn, __LINE__, jor_log::kError, "The precomputed model needs %llu bytes",
+                  static_cast<unsigned long long>(arrayBytes));
+    return jor::kExtractorNoMemory;
+  }
+  privateSigmaInvT.reset(static_cast<T*>(AllocateModelArray(countS * sizeof(T))));
+  privateQuadTerms.reset(static_cast<T*>(AllocateModelArray(countQ * sizeof(T))));
+  if (!privateSigmaInvT || !privateQuadTerms) {
+    Unload();
+    jor_log::LogF(__FILE__, fn, __LINE__, jor_log::kError,
+                  "Out of memory for the precomputed model");
+    return jor::kExtractorNoMemory;
+  }
+  const int rc =
+      Precompute(c, f, r, t, sigmaInv, reinterpret_cast<unsigned char*>(privateSigmaInvT.get()),
+                 reinterpret_cast<unsigned char*>(privateQuadTerms.get()));
+  if (rc != 0) {
+    Unload();
+    return rc;
+  }
+  numGaussians = c;
+  featureDim = f;
+  ivectorDim = r;
+  priorOffset = prior;
+  sigmaInvT = privateSigmaInvT.get();
+  quadTerms = privateQuadTerms.get();
+  return 0;
+}
+
+template <class T>
+int Extractor<T>::Attach(const uint64_t* expectedHash) {
   const char* fn = Name<T>("Extractor<float>::Attach", "Extractor<double>::Attach");
   const void* base = nullptr;
   size_t size = 0;
@@ -351,7 +376,8 @@ int Extractor<T>::Attach() {
   } else if (elemSize != static_cast<int32_t>(sizeof(T))) {
     jor_log::LogF(__FILE__, fn, __LINE__, jor_log::kDebug, "Shared model element size %d is not %d",
                   static_cast<int>(elemSize), static_cast<int>(sizeof(T)));
-    rc = jor::kExtractorFormatError;
+    // With a model file of this element size in hand, it is another model.
+    rc = expectedHash ? kSegmentOfAnotherModel : jor::kExtractorFormatError;
   } else {
     const uint64_t need = shared_layout::SegmentBytes(elemSize, dims[0], dims[1], dims[2]);
     if (need == 0 || need > size) {
@@ -359,6 +385,21 @@ int Extractor<T>::Attach() {
                     "The shared model header does not match its size (%llu bytes)",
                     static_cast<unsigned long long>(size));
       rc = jor::kSharedMemoryError;
+    } else if (expectedHash != nullptr) {
+      // A segment without the trailer (or with another hash) holds a model
+      // that cannot be shown to be this one.
+      uint64_t stored = ~*expectedHash;
+      if (size - need >= shared_layout::kTrailerBytes &&
+          std::memcmp(bytes + need, shared_layout::kTrailerTag,
+                      sizeof shared_layout::kTrailerTag) == 0)
+        std::memcpy(&stored, bytes + need + sizeof shared_layout::kTrailerTag, sizeof stored);
+      if (stored != *expectedHash) {
+        jor_log::LogF(__FILE__, fn, __LINE__, jor_log::kWarning,
+                      "The shared model's hash %016llx is not this model's %016llx",
+                      static_cast<unsigned long long>(stored),
+                      static_cast<unsigned long long>(*expectedHash));
+        rc = kSegmentOfAnotherModel;
+      }
     }
   }
   if (rc != 0) {

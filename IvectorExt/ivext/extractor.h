@@ -6,6 +6,14 @@
 // (packed lower R×R per Gaussian) are precomputed and kept in private memory
 // or in the shared model segment. Extraction then only reads the model, so
 // one loaded extractor serves any number of threads.
+//
+// With sharing, the model file is always read: a published segment is used
+// only when the hash in its trailer is this file's (ShmemManager). A segment
+// of another model (another file, shape or element size, or one written
+// before segments carried the hash) is left alone and this process keeps a
+// private copy, with a warning in the log; removing the shared model lets
+// the next load publish the new one. A segment whose writer died half way is
+// written again by the next process that loads.
 #pragma once
 
 #include <cstdio>
@@ -54,8 +62,14 @@ class Extractor {
   T PriorOffset() const { return priorOffset; }
 
  private:
+  // Result of Attach for a segment that holds another model than the file's.
+  static constexpr int kSegmentOfAnotherModel = 1;
+
   void Unload();
-  int Attach();
+  // Attaches the published model; with `expectedHash`, only when the segment
+  // holds the model of that hash (else kSegmentOfAnotherModel, nothing held).
+  int Attach(const uint64_t* expectedHash);
+  int LoadPrivate(int c, int f, int r, T prior, const T* t, const T* sigmaInv);
   int Precompute(int c, int f, int r, const T* t, const T* sigmaInvPacked,
                  unsigned char* sigmaInvTOut, unsigned char* quadTermsOut);
 

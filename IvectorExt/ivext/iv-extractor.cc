@@ -39,6 +39,9 @@ int IvExtractor::LoadModel(FILE* file, const bool& shareModel) {
     ivectorDim = floatExtractor->IvectorDim();
     return 0;
   }
+  // A failure of the shared store is not a question of the element size: the
+  // double probe would only read the float file and hide it.
+  if (rc == jor::kSharedMemoryError) return rc;
   if (file != nullptr && ::fseeko(file, start, SEEK_SET) != 0) {
     jor_log::LogF(__FILE__, "IvExtractor::LoadModel", __LINE__, jor_log::kError,
                   "Cannot return to the start of the extractor model");

@@ -5,13 +5,10 @@
 #include <cstdlib>
 #include <cstring>
 
-#include <boost/date_time/posix_time/posix_time_types.hpp>
 #include <boost/interprocess/exceptions.hpp>
 #include <boost/interprocess/mapped_region.hpp>
+#include <boost/interprocess/permissions.hpp>
 #include <boost/interprocess/shared_memory_object.hpp>
-#include <boost/interprocess/sync/named_sharable_mutex.hpp>
-#include <boost/interprocess/sync/scoped_lock.hpp>
-#include <boost/interprocess/sync/sharable_lock.hpp>
 
 #include "common/result-codes.h"
 #include "engine/logging.h"
@@ -24,13 +21,23 @@ namespace {
 
 using jor::kSharedMemoryError;
 constexpr long long kDefaultTimeoutMs = 30000;
-// A writer that waits for the lock looks for a published model this often.
-constexpr long long kPollMs = 20;
+constexpr unsigned kOwnerOnly = 0600;
 
 std::atomic<long long> g_timeoutMs{0};
 
-boost::posix_time::ptime DeadlineAfter(long long ms) {
-  return boost::posix_time::microsec_clock::universal_time() + boost::posix_time::milliseconds(ms);
+std::chrono::steady_clock::time_point Deadline() {
+  return std::chrono::steady_clock::now() + ShmemManager::LockTimeout();
+}
+
+// The named object is gone afterwards (removed now or never there).
+bool RemoveNamed(const char* name) {
+  if (bip::shared_memory_object::remove(name)) return true;
+  try {
+    bip::shared_memory_object probe(bip::open_only, name, bip::read_only);
+    return false;
+  } catch (const bip::interprocess_exception&) {
+    return true;
+  }
 }
 
 }  // namespace
@@ -42,6 +49,15 @@ uint64_t SegmentBytes(int elemSize, int c, int f, int r) {
   if (header == 0 || c < 1 || c > kMaxDim || f < 1 || f > kMaxDim || r < 1 || r > kMaxDim) return 0;
   return header +
          static_cast<uint64_t>(elemSize) * (SigmaInvTCount(c, f, r) + QuadTermsCount(c, r));
+}
+
+uint64_t ModelHash(const void* bytes, size_t count, uint64_t hash) {
+  const auto* p = static_cast<const unsigned char*>(bytes);
+  for (size_t i = 0; i < count; ++i) {
+    hash ^= p[i];
+    hash *= 1099511628211ull;
+  }
+  return hash;
 }
 
 int32_t LoadElemSize(const void* base) {
@@ -59,9 +75,7 @@ ShmemManager::ShmemManager() = default;
 ShmemManager::~ShmemManager() {
   region.reset();
   segment.reset();
-  readLock.reset();
-  writeLock.reset();
-  mutex.reset();
+  lock.Release();
 }
 
 bool ShmemManager::Exists() {
@@ -96,46 +110,31 @@ bool ShmemManager::CompleteSegmentExists() {
 void* ShmemManager::CreateForWrite(size_t size) {
   region.reset();
   segment.reset();
-  readLock.reset();
-  writeLock.reset();
-  mutex = std::make_unique<Mutex>(bip::open_or_create, kSharedMutexName);
-
   // Readers hold the sharable lock for their whole life, so a writer that
-  // lost the race to another process would never get the lock: it looks for
-  // the other process's published model between bounded waits.
+  // lost the race to another process would never get the lock: it gives up
+  // waiting as soon as that process has published its model.
   const long long timeoutMs = LockTimeout().count();
-  const auto start = std::chrono::steady_clock::now();
-  for (;;) {
-    const long long waited = std::chrono::duration_cast<std::chrono::milliseconds>(
-                                 std::chrono::steady_clock::now() - start)
-                                 .count();
-    const long long slice = std::max<long long>(1, std::min(kPollMs, timeoutMs - waited));
-    auto lock = std::make_unique<bip::scoped_lock<Mutex>>(*mutex, DeadlineAfter(slice));
-    if (lock->owns()) {
-      if (CompleteSegmentExists()) {
-        lock.reset();
-        mutex.reset();
-        return nullptr;
-      }
-      writeLock = std::move(lock);
+  switch (lock.Acquire(SharedModelLock::Mode::kExclusive, Deadline(), &CompleteSegmentExists)) {
+    case SharedModelLock::Result::kHeld:
       break;
-    }
-    lock.reset();
-    if (CompleteSegmentExists()) {
-      mutex.reset();
+    case SharedModelLock::Result::kGaveUp:
       return nullptr;
-    }
-    if (waited + slice >= timeoutMs) {
+    case SharedModelLock::Result::kTimedOut:
       jor_log::LogF(__FILE__, "ShmemManager::CreateForWrite", __LINE__, jor_log::kError,
                     "Timed out after %lld ms waiting for the exclusive lock \"%s\"", timeoutMs,
                     kSharedMutexName);
-      mutex.reset();
       throw bip::interprocess_exception("timed out waiting for the shared model lock");
-    }
+    case SharedModelLock::Result::kFailed:
+      throw bip::interprocess_exception("cannot lock the shared model");
   }
-
-  segment = std::make_unique<bip::shared_memory_object>(bip::open_or_create, kSharedSegmentName,
-                                                        bip::read_write);
+  if (CompleteSegmentExists()) {
+    lock.Release();
+    return nullptr;
+  }
+  // No live writer holds the lock: a segment still here was left half written
+  // by one that died, and is written again.
+  segment = std::make_unique<bip::shared_memory_object>(
+      bip::open_or_create, kSharedSegmentName, bip::read_write, bip::permissions(kOwnerOnly));
   segment->truncate(static_cast<bip::offset_t>(size));
   region = std::make_unique<bip::mapped_region>(*segment, bip::read_write);
   void* base = region->get_address();
@@ -147,23 +146,29 @@ void* ShmemManager::CreateForWrite(size_t size) {
 const void* ShmemManager::OpenForRead() {
   region.reset();
   segment.reset();
-  readLock.reset();
-  writeLock.reset();
-  mutex = std::make_unique<Mutex>(bip::open_only, kSharedMutexName);
-
   const long long timeoutMs = LockTimeout().count();
-  readLock = std::make_unique<bip::sharable_lock<Mutex>>(*mutex, DeadlineAfter(timeoutMs));
-  if (!readLock->owns()) {
-    readLock.reset();
-    mutex.reset();
-    jor_log::LogF(__FILE__, "ShmemManager::OpenForRead", __LINE__, jor_log::kError,
-                  "Timed out after %lld ms waiting for the sharable lock \"%s\"", timeoutMs,
-                  kSharedMutexName);
-    throw bip::interprocess_exception("timed out waiting for the shared model lock");
+  switch (lock.Acquire(SharedModelLock::Mode::kShared, Deadline())) {
+    case SharedModelLock::Result::kHeld:
+      break;
+    case SharedModelLock::Result::kGaveUp:
+    case SharedModelLock::Result::kTimedOut:
+      jor_log::LogF(__FILE__, "ShmemManager::OpenForRead", __LINE__, jor_log::kError,
+                    "Timed out after %lld ms waiting for the sharable lock \"%s\"", timeoutMs,
+                    kSharedMutexName);
+      throw bip::interprocess_exception("timed out waiting for the shared model lock");
+    case SharedModelLock::Result::kFailed:
+      throw bip::interprocess_exception("cannot lock the shared model");
   }
-  segment = std::make_unique<bip::shared_memory_object>(bip::open_only, kSharedSegmentName,
-                                                        bip::read_only);
-  region = std::make_unique<bip::mapped_region>(*segment, bip::read_only);
+  try {
+    segment = std::make_unique<bip::shared_memory_object>(bip::open_only, kSharedSegmentName,
+                                                          bip::read_only);
+    region = std::make_unique<bip::mapped_region>(*segment, bip::read_only);
+  } catch (...) {
+    region.reset();
+    segment.reset();
+    lock.Release();
+    throw;
+  }
   return region->get_address();
 }
 
@@ -175,29 +180,15 @@ uint32_t ShmemManager::RemoveShared() {
   try {
     // remove() reports failure as false without saying why: an object that
     // is still there afterwards is a real failure.
-    if (!bip::shared_memory_object::remove(kSharedSegmentName)) {
-      bool stillThere = false;
-      try {
-        bip::shared_memory_object probe(bip::open_only, kSharedSegmentName, bip::read_only);
-        stillThere = true;
-      } catch (const bip::interprocess_exception&) {
-      }
-      if (stillThere) throw bip::interprocess_exception("cannot remove the shared segment");
-    }
-    if (!bip::named_sharable_mutex::remove(kSharedMutexName)) {
-      bool stillThere = false;
-      try {
-        bip::shared_memory_object probe(bip::open_only, kSharedMutexName, bip::read_only);
-        stillThere = true;
-      } catch (const bip::interprocess_exception&) {
-      }
-      if (stillThere) throw bip::interprocess_exception("cannot remove the shared mutex");
-    }
+    if (!RemoveNamed(kSharedSegmentName))
+      throw bip::interprocess_exception("cannot remove the shared segment");
+    if (!RemoveNamed(kSharedMutexName))
+      throw bip::interprocess_exception("cannot remove the shared mutex");
     return 0;
   } catch (const std::exception& e) {
     jor_log::LogF(__FILE__, "ShmemManager::RemoveShared", __LINE__, jor_log::kError,
                   "Cannot remove the shared model: %s", e.what());
-    return kSharedMemoryError;
+    return jor::kSharedMemoryError;
   }
 }
 

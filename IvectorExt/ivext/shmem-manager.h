@@ -1,11 +1,20 @@
 // One process's handles on the shared i-vector model segment
-// "jor_speaker_recognition" and its named reader-writer lock
-// "jor_speaker_recognition_mutex".
+// "jor_speaker_recognition" and its reader-writer lock on the named object
+// "jor_speaker_recognition_mutex" (SharedModelLock).
 //
 // The writer fills the segment under the exclusive lock; readers hold the
-// sharable lock for as long as they use the mapping. Every wait on the lock
-// is bounded (LockTimeout) so that a process that died holding it cannot
-// block later processes forever; Ravel_DeleteShmem then clears the store.
+// sharable lock for as long as they use the mapping. The kernel drops the lock
+// of a process that exits or dies, so a killed writer or reader never blocks
+// later processes; every wait is still bounded (LockTimeout) for a live holder
+// that hangs.
+//
+// Both named objects are created owner-only (0600): processes of other users
+// cannot read, replace or lock the model.
+//
+// After its arrays the segment carries a 16-byte trailer: "JORMHASH" and the
+// 64-bit hash of the extractor model it was computed from (ModelHash). A
+// process that loads another model file never takes that segment for its own
+// (the extractor then keeps a private copy, see Extractor<T>::LoadModel).
 //
 // Errors of the shared-memory layer, timeouts included, surface as
 // boost::interprocess::interprocess_exception; the extractor turns them into
@@ -17,15 +26,12 @@
 #include <cstdint>
 #include <memory>
 
+#include "IvectorExt/ivext/shared-model-lock.h"
+
 namespace boost {
 namespace interprocess {
-class named_sharable_mutex;
 class shared_memory_object;
 class mapped_region;
-template <class Mutex>
-class scoped_lock;
-template <class Mutex>
-class sharable_lock;
 }  // namespace interprocess
 }  // namespace boost
 
@@ -44,10 +50,11 @@ class ShmemManager {
   // True when the named segment can be opened read-only.
   virtual bool Exists();
 
-  // Takes the exclusive lock, creates (or reuses) the segment with `size`
-  // bytes and maps it read-write; returns its base. Returns nullptr, holding
-  // nothing, when another process has meanwhile published a complete model:
-  // the caller attaches with OpenForRead instead of writing it again.
+  // Takes the exclusive lock, creates (or reuses: a segment whose writer died
+  // is rewritten) the segment with `size` bytes, owner-only, and maps it
+  // read-write; returns its base. Returns nullptr, holding nothing, when a
+  // complete model is published before or while it waits: the caller
+  // attaches with OpenForRead instead of writing it again.
   virtual void* CreateForWrite(size_t size);
 
   // Takes the sharable lock (waiting while a writer fills the segment), maps
@@ -72,10 +79,7 @@ class ShmemManager {
   static void SetLockTimeout(std::chrono::milliseconds timeout);
 
  private:
-  using Mutex = boost::interprocess::named_sharable_mutex;
-  std::unique_ptr<Mutex> mutex;
-  std::unique_ptr<boost::interprocess::scoped_lock<Mutex>> writeLock;
-  std::unique_ptr<boost::interprocess::sharable_lock<Mutex>> readLock;
+  SharedModelLock lock;
   std::unique_ptr<boost::interprocess::shared_memory_object> segment;
   std::unique_ptr<boost::interprocess::mapped_region> region;
 };
@@ -105,9 +109,19 @@ constexpr uint64_t QuadTermsCount(int c, int r) {
   return static_cast<uint64_t>(c) *
          (static_cast<uint64_t>(r) * (static_cast<uint64_t>(r) + 1u) / 2u);
 }
-// Whole segment size; 0 for an invalid element size or dimension (each of
-// C, F, R in 1..1000000 keeps every term below 2^64).
+// Header and both arrays (the trailer follows at this offset); 0 for an
+// invalid element size or dimension (each of C, F, R in 1..1000000 keeps
+// every term below 2^64).
 uint64_t SegmentBytes(int elemSize, int c, int f, int r);
+
+// The trailer after the arrays: 8 bytes "JORMHASH", then the model hash.
+inline constexpr size_t kTrailerBytes = 16;
+inline constexpr char kTrailerTag[8] = {'J', 'O', 'R', 'M', 'H', 'A', 'S', 'H'};
+
+// FNV-1a (64-bit) of a byte range, continued from `hash`; the model hash is
+// taken over the section as read: element size, C, F, R, prior offset, the
+// factor matrices and the packed inverse covariances.
+uint64_t ModelHash(const void* bytes, size_t count, uint64_t hash = 14695981039346656037ull);
 
 // Loads the completion mark with acquire ordering / publishes it last.
 int32_t LoadElemSize(const void* base);

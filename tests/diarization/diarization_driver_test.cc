@@ -5,10 +5,16 @@
 #include <gtest/gtest.h>
 #include <lame/lame.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <functional>
+#include <future>
 #include <limits>
 #include <mutex>
 #include <string>
@@ -352,6 +358,37 @@ TEST_F(DiarizationDriver, ErrorTexts) {
   EXPECT_EQ(fake_.creates.load(), 3);
   EXPECT_EQ(fake_.made.load(), 1);
   EXPECT_EQ(fake_.deletes.load(), 1);
+}
+
+// Only regular files up to kMaxRecordingBytes are read: a FIFO must not
+// block the call, and an oversized file is refused before it is read.
+TEST_F(DiarizationDriver, RefusesWhatIsNotARegularFileOrTooLarge) {
+  const std::string fifo = dir_.File("pipe.wav");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  // A sparse file one byte over the limit that starts as a valid WAV.
+  const std::string big = dir_.File("big.wav");
+  {
+    const uint64_t size = drumlin::kMaxRecordingBytes + 1;
+    std::string header = Wav(0, 0).substr(0, 44);
+    const uint32_t riff = static_cast<uint32_t>(size - 8), data = static_cast<uint32_t>(size - 44);
+    std::memcpy(&header[4], &riff, 4);
+    std::memcpy(&header[40], &data, 4);
+    jor_test::WriteFile(big, header);
+    ASSERT_EQ(::truncate(big.c_str(), static_cast<off_t>(size)), 0);
+  }
+  for (const std::string& path : {fifo, big, std::string("/dev/zero"), std::string("/dev/null")}) {
+    SCOPED_TRACE(path);
+    auto result = std::async(std::launch::async,
+                             [&] { return drumlin::Diarize(FakeApi(), path.c_str(), nullptr); });
+    if (result.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
+      ADD_FAILURE() << "the call blocked";
+      // Release a reader that waits for a writer, so the test can end.
+      const int fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK);
+      if (fd >= 0) ::close(fd);
+    }
+    EXPECT_EQ(result.get(), "Wave sprit Error");
+  }
+  EXPECT_EQ(fake_.inits.load(), 0);
 }
 
 // 8 kHz mono MP3 of `pieces` × 4 s plus a little.

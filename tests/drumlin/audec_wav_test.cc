@@ -172,7 +172,13 @@ TEST(AudecWav, ShortNullAndUnsupportedInput) {
   };
   for (const Case c : {Case{1, 16000, 12, -1210, "WAVE bit per sample(12) is not supported."},
                        Case{2, 8000, 0, -1210, "WAVE bit per sample(0) is not supported."},
-                       Case{1, 0, 16, -1211, "WAVE sampling rate(0) is invalid."}}) {
+                       Case{1, 0, 16, -1211, "WAVE sampling rate(0) is invalid."},
+                       // Rates outside 1,000..192,000 Hz, refused before any conversion (a
+                       // 1 Hz header once made 8,000 output samples of every input sample).
+                       Case{1, 1, 16, -1211, "WAVE sampling rate(1) is invalid."},
+                       Case{1, 999, 8, -1211, "WAVE sampling rate(999) is invalid."},
+                       Case{2, 192001, 16, -1211, "WAVE sampling rate(192001) is invalid."},
+                       Case{1, -8000, 16, -1211, "WAVE sampling rate(-8000) is invalid."}}) {
     const std::vector<uint8_t> wav = Wav(c.channels, c.rate, c.bits, std::vector<uint8_t>(64, 9));
     testing::internal::CaptureStdout();
     EXPECT_EQ(a.Decode(AudecFormatWav, wav.data(), wav.size(), &out), c.status);
@@ -181,12 +187,14 @@ TEST(AudecWav, ShortNullAndUnsupportedInput) {
         << printed;
   }
 
-  // 1 Hz brought up to 8 kHz would need more than a 32-bit data size.
-  const std::vector<uint8_t> slow = Wav(1, 1, 16, std::vector<uint8_t>(600000, 1));
+  // 8-bit samples at 1,000 Hz brought up to 8 kHz: 16 output bytes per input
+  // byte, 256 bytes past the 256 MiB cap, refused before any buffer is made.
+  const std::vector<uint8_t> slow = Wav(1, 1000, 8, std::vector<uint8_t>((1u << 24) + 16, 1));
   testing::internal::CaptureStdout();
   EXPECT_EQ(a.Decode(AudecFormatWav, slow.data(), slow.size(), &out), -1212);
   EXPECT_TRUE(testing::internal::GetCapturedStdout().ends_with(
-      "### DEBUG : WAVE data is very large (4800000000 bytes of output)\n"));
+      "### DEBUG : WAVE data is very large (268435712 bytes of output)\n"));
+  EXPECT_EQ(Audec::kMaxOutputBytes, 268435456u);
 
   testing::internal::CaptureStdout();
   EXPECT_EQ(a.Decode(static_cast<AudecFormatType>(7), full.data(), full.size(), &out), -1);

@@ -275,6 +275,38 @@ TEST(GmmppCalcTest, InitChecksTheModelShape) {
   }
 }
 
+// The covariance triangle's offsets of a model as wide as the reader allows
+// (one Gaussian of dimension 70,000 passes 2^31 values) are 64-bit.
+TEST(GmmppCalcTest, InitLaysOutWideModels) {
+  for (const int dim : {5, 70000}) {
+    SCOPED_TRACE(dim);
+    HtkGmm wide;
+    wide.vecSize = dim;
+    HtkGaussian one;
+    one.mean.assign(dim, 0.0);
+    one.variance.assign(dim, 1.0);
+    wide.gaussians.push_back(one);
+    ScopedSet s;
+    ASSERT_EQ(jor_test::Read3(modelio::HtkTextGmm(wide), &s.set), 0);
+    GMMPP* g = nullptr;
+    ASSERT_EQ(GMMPP_Init(&g, &s.set), 0);
+    int64_t expected = 0;
+    for (int64_t r = 0; r < dim; ++r) {
+      EXPECT_EQ(g->panTriOffset[r], expected);
+      expected += (dim - r + 3) / 4 * 4;
+      if (HasFailure()) break;
+    }
+    EXPECT_EQ(g->nTriSize, expected);
+    const std::vector<float> x(dim, 0.25f);
+    float post = 0;
+    int count = 0;
+    ASSERT_EQ(GMMPP_Calc(&g, x.data(), nullptr, 0, nullptr, 1, &post, 0.0, &count), 0);
+    EXPECT_EQ(count, 1);
+    EXPECT_EQ(post, 1.0f);
+    GMMPP_Free(&g);
+  }
+}
+
 TEST(GmmppCalcTest, InitInvertsVariancesAndExpandsInverseCovariances) {
   const HtkGmm gmm = modelio::RandomFullGmm(2, 4, 55);
   GMMPP* g = Prepare(gmm);

@@ -8,6 +8,9 @@
 //   ivext_shmem_child die-writing <ready path>
 //     Takes the writer's lock, half-fills a segment, creates <ready path> and
 //     sleeps until it is killed.
+//   ivext_shmem_child attach-and-wait <model path> <ready path>
+//     Loads the model with sharing, creates <ready path> and sleeps until it
+//     is killed (a reader that dies holding the sharable lock).
 #include <unistd.h>
 
 #include <cstdint>
@@ -64,6 +67,19 @@ int DieWriting(const char* readyPath) {
   for (;;) ::pause();
 }
 
+int AttachAndWait(const char* modelPath, const char* readyPath) {
+  FILE* file = std::fopen(modelPath, "rb");
+  ivext::IvExtractor iv;
+  const bool share = true;
+  const int rc = iv.LoadModel(file, share);
+  if (file != nullptr) std::fclose(file);
+  if (rc != 0 || !iv.IsShared()) return 3;
+  FILE* ready = std::fopen(readyPath, "wb");
+  if (ready == nullptr) return 2;
+  std::fclose(ready);
+  for (;;) ::pause();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -71,10 +87,12 @@ int main(int argc, char** argv) {
     if (argc == 5 && std::strcmp(argv[1], "extract") == 0)
       return Extract(argv[2], argv[3], static_cast<uint32_t>(std::strtoul(argv[4], nullptr, 10)));
     if (argc == 3 && std::strcmp(argv[1], "die-writing") == 0) return DieWriting(argv[2]);
+    if (argc == 4 && std::strcmp(argv[1], "attach-and-wait") == 0)
+      return AttachAndWait(argv[2], argv[3]);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "ivext_shmem_child: %s\n", e.what());
     return 4;
   }
-  std::fprintf(stderr, "usage: ivext_shmem_child extract|die-writing ...\n");
+  std::fprintf(stderr, "usage: ivext_shmem_child extract|die-writing|attach-and-wait ...\n");
   return 1;
 }

@@ -5,8 +5,17 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/resource.h>
 
 #include "tests/pellam/pellam-test.h"
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define UNDER_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define UNDER_SANITIZER 1
+#endif
+#endif
 
 /* Voiced bursts at a given pitch, 8 kHz. */
 static short* speech(size_t n, double pitch, unsigned seed) {
@@ -79,6 +88,48 @@ int main(int argc, char** argv) {
   CHECK_EQ(RecCheck((char*)spare, &bytes, version), 1793);
   CHECK_EQ(RecCompare_(h, (char*)spare, &bytes, (char*)b, &bytes, &score), 1793);
   CHECK_EQ(RecCheck((char*)a, &short_bytes, version), 768);
+
+  /* Byte counts are checked before anything is allocated or copied for them:
+   * a claimed 4 GiB template or 2^31 samples is refused at once. Outside the
+   * sanitizers the address space is limited to 1 GiB meanwhile, so that an
+   * allocation of the claimed size fails (256) instead of passing unnoticed;
+   * the sanitizers catch a read beyond the buffers. */
+  {
+    const size_t huge = (size_t)1 << 32, one_more = bytes + 1000, many = (size_t)1 << 31;
+    unsigned char* exact = malloc(bytes);
+    memcpy(exact, a, bytes);
+    struct rlimit saved;
+    getrlimit(RLIMIT_AS, &saved);
+#ifndef UNDER_SANITIZER
+    struct rlimit tight = saved;
+    tight.rlim_cur = (rlim_t)1 << 30;
+    setrlimit(RLIMIT_AS, &tight);
+#endif
+    struct {
+      const char* what;
+      int result;
+      int status;
+    } cases[] = {
+        {"RecMakeX 4 GiB template", RecMakeX(h, pa, &na, spare, &huge, &d, &v, &snr), 768},
+        {"RecMakeX 2^31 samples", RecMakeX(h, pa, &many, spare, &bytes, &d, &v, &snr), 768},
+        {"RecPut 2^31 samples", RecPut(h, pa, &many), 768},
+        {"RecMakeI 4 GiB template", RecMakeI(h, spare, &huge, &d, &v, &snr), 768},
+        {"RecCompare 4 GiB first", RecCompare_(h, (char*)exact, &huge, (char*)b, &bytes, &score),
+         1792},
+        {"RecCompare 4 GiB second", RecCompare_(h, (char*)b, &bytes, (char*)exact, &huge, &score),
+         1792},
+        {"RecCompare 1000 bytes over",
+         RecCompare_(h, (char*)exact, &one_more, (char*)b, &bytes, &score), 1792},
+        {"RecCheck 4 GiB", RecCheck((char*)exact, &huge, version), 768},
+    };
+    setrlimit(RLIMIT_AS, &saved);
+    for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
+      if (cases[i].result != cases[i].status)
+        fprintf(stderr, "%s: %d, expected %d\n", cases[i].what, cases[i].result, cases[i].status);
+      CHECK_EQ(cases[i].result, cases[i].status);
+    }
+    free(exact);
+  }
 
   /* Streamed enrolment: chunks of 20 ms, quality on the way, the template. */
   CHECK_EQ(RecReset_(h), 0);

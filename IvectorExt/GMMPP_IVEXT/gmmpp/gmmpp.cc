@@ -108,7 +108,7 @@ inline double Dot(const double* a, const double* b, int n) {
 // what bounds this loop. Row r starts at rowOffset[r] and holds columns
 // r..nDim-1, zero-padded to a multiple of 4; `diff` has room for nStride + 8
 // values.
-double FullDistance(const double* x, const double* mu, const double* tri, const int* rowOffset,
+double FullDistance(const double* x, const double* mu, const double* tri, const int64_t* rowOffset,
                     int nDim, int nStride, double* diff) {
   for (int i = 0; i < nStride; ++i) diff[i] = x[i] - mu[i];
   for (int i = nStride; i < nStride + 8; ++i) diff[i] = 0.0;
@@ -117,7 +117,7 @@ double FullDistance(const double* x, const double* mu, const double* tri, const 
   for (int r = 0; r < nDim; ++r) {
     const double* row = tri + rowOffset[r];
     const double* d = diff + r;
-    const int len = rowOffset[r + 1] - rowOffset[r];
+    const int len = static_cast<int>(rowOffset[r + 1] - rowOffset[r]);
     __m256d rv = _mm256_setzero_pd();
     for (int c = 0; c < len; c += 4) {
       rv = _mm256_fmadd_pd(_mm256_loadu_pd(row + c), _mm256_loadu_pd(d + c), rv);
@@ -130,7 +130,7 @@ double FullDistance(const double* x, const double* mu, const double* tri, const 
   for (int r = 0; r < nDim; ++r) {
     const double* row = tri + rowOffset[r];
     const double* d = diff + r;
-    const int len = rowOffset[r + 1] - rowOffset[r];
+    const int len = static_cast<int>(rowOffset[r + 1] - rowOffset[r]);
     double rv[4] = {0.0, 0.0, 0.0, 0.0};
     for (int c = 0; c < len; c += 4) {
       for (int j = 0; j < 4; ++j) rv[j] = std::fma(row[c + j], d[c + j], rv[j]);
@@ -268,13 +268,14 @@ int GMMPP_Init(GMMPP** out, HTK_HMMS* set) {
   g->padMean = static_cast<double*>(AlignedZeroed(filled * stride, sizeof(double)));
   g->padInvVar = static_cast<double*>(AlignedZeroed(filled * stride, sizeof(double)));
   g->panCovIndex = static_cast<int*>(AlignedZeroed(M, sizeof(int)));
-  g->panTriOffset = static_cast<int*>(AlignedZeroed(static_cast<size_t>(nDim) + 1, sizeof(int)));
+  g->panTriOffset =
+      static_cast<int64_t*>(AlignedZeroed(static_cast<size_t>(nDim) + 1, sizeof(int64_t)));
   size_t triSize = 0;
   for (int r = 0; r < nDim; ++r) triSize += static_cast<size_t>((nDim - r + 3) / 4 * 4);
   g->padInvCov =
       static_cast<double*>(AlignedZeroed(static_cast<size_t>(nFull) * triSize, sizeof(double)));
   if (g->panTriOffset != nullptr) {
-    int offset = 0;
+    int64_t offset = 0;
     for (int r = 0; r < nDim; ++r) {
       g->panTriOffset[r] = offset;
       offset += (nDim - r + 3) / 4 * 4;

@@ -33,9 +33,11 @@ struct GMMPP {
   // Full Gaussians: per Gaussian nTriSize values, the upper triangle of the
   // inverse covariance with off-diagonal entries doubled; row r starts at
   // panTriOffset[r] and holds columns r..nDim-1 zero-padded to a multiple of 4.
+  // Offsets are 64-bit: the triangle of a legal vector size (up to the
+  // reader's limit) passes 2^31 values long before its dimension does.
   double* padInvCov;
-  int* panTriOffset;  // nDim + 1 offsets
-  int nTriSize;
+  int64_t* panTriOffset;  // nDim + 1 offsets
+  int64_t nTriSize;
 };
 
 // 0, kGmmppArgument (null argument), kGmmppModelShape (no HMM, numStates != 3,
