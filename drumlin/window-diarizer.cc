@@ -334,21 +334,18 @@ int WindowDiarizer::DiarizeFile(const char* audioPath, const WindowDiarizerOptio
   if (r != 0) return r;
   r = Diarize(pcm, options, result);
   if (r != 0) return r;
-  std::vector<SpeakerEntry> entries;
-  if (ReadSpeakerDatabase(SpeakerDatabasePath(modelDir_.c_str()), &entries) != kSpeakerDbOk ||
-      entries.empty())
-    return kWindowOk;
   // Naming is best effort: the turns stand without it.
-  NameWindowSpeakers(BoundPellamApi(), modelDir_.c_str(), pcm, result);
+  NameWindowSpeakers(BoundPellamApi(), modelDir_.c_str(), SpeakerDatabasePath(modelDir_.c_str()),
+                     pcm, result);
   return kWindowOk;
 }
 
-int NameWindowSpeakers(const PellamApi& api, const char* modelDir, const std::vector<short>& pcm,
-                       WindowDiarization* result) {
+int NameWindowSpeakers(const PellamApi& api, const char* modelDir, const std::string& databasePath,
+                       const std::vector<short>& pcm, WindowDiarization* result) {
   if (result == nullptr) return kWindowBadOptions;
   try {
     std::vector<SpeakerEntry> entries;
-    if (ReadSpeakerDatabase(SpeakerDatabasePath(modelDir), &entries) != kSpeakerDbOk)
+    if (ReadSpeakerDatabase(databasePath, &entries) != kSpeakerDbOk)
       return kWindowNoMemory;
     if (entries.empty()) return kWindowOk;
     if (!api.initialize || !api.create || !api.destroy || !api.makeXvectorTemplate ||
@@ -360,6 +357,13 @@ int NameWindowSpeakers(const PellamApi& api, const char* modelDir, const std::ve
     void* handle = nullptr;
     r = api.create(&handle);
     if (r != 0) return r;
+    struct HandleGuard {
+      const PellamApi& api;
+      void** handle;
+      ~HandleGuard() {
+        if (*handle != nullptr) api.destroy(handle);
+      }
+    } guard{api, &handle};
     const int sizeValue = api.getTemplateSize();
     const size_t templateSize = sizeValue > 0 ? static_cast<size_t>(sizeValue) : 0;
     std::vector<char> templ(templateSize);
@@ -397,7 +401,6 @@ int NameWindowSpeakers(const PellamApi& api, const char* modelDir, const std::ve
       }
       if (best >= kNameThreshold) names[s] = entries[bestEntry].name;
     }
-    api.destroy(&handle);
     for (WindowTurn& t : result->turns) {
       const size_t s = std::find(result->speakers.begin(), result->speakers.end(), t.speaker) -
                        result->speakers.begin();

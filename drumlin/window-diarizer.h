@@ -127,12 +127,13 @@ class WindowDiarizer {
   std::string modelDir_;
 };
 
-// Renames the speakers of `result` that the speaker database of `modelDir`
-// recognises (through the recognition library `api`, initialised here on
-// `modelDir`); others keep their labels. 0, or kInitializeError's cause as a
-// status (the labels are then left as they were).
-int NameWindowSpeakers(const PellamApi& api, const char* modelDir, const std::vector<short>& pcm,
-                       WindowDiarization* result);
+// Renames the speakers of `result` that the speaker database file
+// `databasePath` ("spdbdata" format, speaker-database.h) recognises, through
+// the recognition library `api` initialised here on `modelDir`; others keep
+// their labels. A missing or empty database changes nothing. 0, or the
+// library's status (the labels are then left as they were).
+int NameWindowSpeakers(const PellamApi& api, const char* modelDir, const std::string& databasePath,
+                       const std::vector<short>& pcm, WindowDiarization* result);
 
 // Decodes a WAV or MP3 file to 8 kHz mono PCM with the diarization decoder.
 int DecodeAudioFile(const char* audioPath, std::vector<short>* pcm);

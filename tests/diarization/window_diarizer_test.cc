@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "drumlin/speaker-database.h"
 #include "drumlin/window-diarizer.h"
 #include "tests/support/test-dir.h"
 
@@ -73,6 +74,54 @@ TEST_F(WindowDiarizerTest, FixedSpeakerCount) {
   drumlin::WindowDiarization result;
   ASSERT_EQ(diarizer_->Diarize(*pcm_, options, &result), 0);
   EXPECT_EQ(result.speakers, (std::vector<std::string>{"spk1"}));
+}
+
+// Speakers enrolled in a database are named as the 4-second driver names
+// them; the others keep their labels.
+TEST_F(WindowDiarizerTest, NamesFromTheSpeakerDatabase) {
+  const drumlin::PellamApi& api = drumlin::BoundPellamApi();
+  const bool share = false;
+  ASSERT_EQ(api.initialize(kDeployment.c_str(), &share), 0);
+  void* handle = nullptr;
+  ASSERT_EQ(api.create(&handle), 0);
+  std::vector<drumlin::SpeakerEntry> entries;
+  for (const char* name : {"es-m4", "es-f1"}) {
+    std::vector<short> pcm;
+    ASSERT_EQ(drumlin::DecodeAudioFile(
+                  (kDeployment + "/conversation/" + name + "-enrol.wav").c_str(), &pcm),
+              0);
+    drumlin::SpeakerEntry entry;
+    entry.number = static_cast<int>(entries.size());
+    entry.name = name;
+    entry.templ.resize(static_cast<size_t>(api.getTemplateSize()));
+    const size_t count = pcm.size(), bytes = entry.templ.size();
+    float duration, volume, snr;
+    ASSERT_EQ(api.makeXvectorTemplate(handle, pcm.data(), &count, entry.templ.data(), &bytes,
+                                      &duration, &volume, &snr),
+              0);
+    entries.push_back(entry);
+  }
+  api.destroy(&handle);
+
+  drumlin::WindowDiarization result;
+  ASSERT_EQ(diarizer_->Diarize(*pcm_, {}, &result), 0);
+  ASSERT_EQ(result.speakers.size(), 2u);
+  jor_test::TestDir dir;
+  // Only the second voice enrolled: the first keeps its label.
+  ASSERT_EQ(drumlin::WriteSpeakerDatabase(dir.File("spdbdata"), {entries[1]}), 0);
+  drumlin::WindowDiarization named = result;
+  ASSERT_EQ(drumlin::NameWindowSpeakers(api, kDeployment.c_str(), dir.File("spdbdata"), *pcm_,
+                                        &named),
+            0);
+  EXPECT_EQ(named.speakers, (std::vector<std::string>{"spk1", "es-f1"}));
+  ASSERT_EQ(drumlin::WriteSpeakerDatabase(dir.File("spdbdata"), entries), 0);
+  named = result;
+  ASSERT_EQ(drumlin::NameWindowSpeakers(api, kDeployment.c_str(), dir.File("spdbdata"), *pcm_,
+                                        &named),
+            0);
+  EXPECT_EQ(named.speakers, (std::vector<std::string>{"es-m4", "es-f1"}));
+  EXPECT_EQ(named.turns.front().speaker, "es-m4");
+  EXPECT_EQ(named.turns.back().speaker, "es-f1");
 }
 
 TEST_F(WindowDiarizerTest, RefusalsAndEmptyInput) {
