@@ -155,6 +155,7 @@ int main(int argc, char** argv) {
                  static_cast<unsigned>(r));
     return 2;
   }
+  std::system(("mkdir -p '" + out + "'").c_str());
   std::ofstream timing(out + "/timing.tsv");
   timing << "recording\taudio_s\tfeatures_s\tembedding_s\tscoring_s\tclustering_s\t"
             "resegmentation_s\twindows\tspeakers\n";
