@@ -38,7 +38,7 @@ namespace drumlin {
 // Average raw SPLDA log-likelihood ratio at which two clusters of windows
 // stop being merged; calibrated on development conversations
 // (tools/diarize/evaluate_diarization.py).
-constexpr float kDefaultWindowThreshold = 0.0f;
+constexpr float kDefaultWindowThreshold = 10.0f;
 
 struct WindowDiarizerOptions {
   int speakers = 0;      // > 0: exactly this many (when there are that many windows)
