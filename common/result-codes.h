@@ -72,6 +72,16 @@ JOR_STATUS_CLASSES(JOR_DEFINE_STATUS)
     "template format version differs from the engine's")                                         \
   X(kEngineNoMemory, kStatusNoMemory, 0x2100, "memory exhausted inside the engine")              \
   X(kEngineException, kStatusInternal, 0x2FFF, "unexpected exception inside the engine")         \
+  /* Window diarizer. */                                                                          \
+  X(kWindowNotLoaded, kStatusInvalidArgument, 0x10001,                                           \
+    "window diarizer: diarization before its models loaded")                                     \
+  X(kWindowBadOptions, kStatusInvalidArgument, 0x10002,                                          \
+    "window diarizer: a window, step or speaker count out of range")                             \
+  X(kWindowUnreadable, kStatusInvalidArgument, 0x10003,                                          \
+    "window diarizer: the audio file cannot be read or decoded")                                 \
+  X(kWindowModelsMismatch, kStatusModelData, 0xA001,                                             \
+    "window diarizer: the network's embedding differs from the scoring model's dimension")       \
+  X(kWindowInternal, kStatusInternal, 0x10FFF, "window diarizer: unexpected internal failure")   \
   /* Deployment consistency, checked once the whole deployment is loaded. */                     \
   X(kFeaturesVsSelectionGmm, kStatusModelData, 0x2040,                                           \
     "feature dimension (num_ceps x (delta_order + 1)) differs from the selection GMM's")         \

@@ -84,7 +84,8 @@ template <typename T>
 int FeatureExtractor<T>::ExtractFeature(const std::vector<short>& pcm, std::vector<T>* mfcc,
                                         float* duration, float* volume, float* snr,
                                         float* valid_freq_start, float* valid_freq_end,
-                                        std::vector<float>* freq_snr) {
+                                        std::vector<float>* freq_snr,
+                                        std::vector<T>* voiced_flags) {
   constexpr const char* kFunction = ExtractName<T>();
   if (pcm.empty() || !mfcc || !duration || !volume || !snr || !valid_freq_start ||
       !valid_freq_end || !freq_snr) {
@@ -143,6 +144,13 @@ int FeatureExtractor<T>::ExtractFeature(const std::vector<short>& pcm, std::vect
     if (options_.use_vad) {
       jor_log::LogF(__FILE__, kFunction, 152, jor_log::kTrace, "Calclate vad.");
       vad_->DetectVA(features.data(), num_frames, dim, &flags, &voiced, 0);
+    }
+    if (voiced_flags != nullptr) {
+      if (options_.use_vad) {
+        voiced_flags->assign(flags.begin(), flags.begin() + num_frames);
+      } else {
+        voiced_flags->assign(num_frames, T(1));
+      }
     }
     const double shift_ms = options_.frame_opts.frame_shift_ms;
     const double length_ms = options_.frame_opts.frame_length_ms;

@@ -28,10 +28,12 @@ class FeatureExtractor {
   FeatureExtractor(const MfccOptions& options, uint32_t seed);
 
   // Appends the voiced rows (all rows without VAD) to *mfcc and stores the
-  // quality measures. Returns 0 or a status code.
+  // quality measures. Returns 0 or a status code. When `voiced_flags` is given
+  // it receives one flag per frame (1 voiced, 0 not; all 1 without VAD), so
+  // that a caller can tell the time of every appended row.
   int ExtractFeature(const std::vector<short>& pcm, std::vector<T>* mfcc, float* duration,
                      float* volume, float* snr, float* valid_freq_start, float* valid_freq_end,
-                     std::vector<float>* freq_snr);
+                     std::vector<float>* freq_snr, std::vector<T>* voiced_flags = nullptr);
 
   // Subtracts the column means of all rows.
   static int ApplyCms(T* features, int num_frames, int dim);

@@ -52,6 +52,9 @@ def plan_turns(g, n_speakers, total_s, opts):
         turns.append((who, pause, dur))
         t += pause + dur
         prev = who
+    rare_cap = getattr(opts, "rare_speaker_seconds", 0.0) or 0.0
+    if rare_cap > 0 and n_speakers > 2:
+        turns = _cap_rare_speaker(g, turns, n_speakers, rare_cap, opts)
     # every speaker talks at least once: hand a turn of a speaker who has several to the
     # missing one, where its neighbours are someone else
     for k in range(n_speakers):
@@ -64,6 +67,24 @@ def plan_turns(g, n_speakers, total_s, opts):
                 turns[i] = (k, turns[i][1], turns[i][2])
                 break
     return turns
+
+
+def _cap_rare_speaker(g, turns, n_speakers, cap, opts):
+    """The last speaker talks for at most a drawn min_turn..cap seconds in all: its later
+    turns go to a speaker unlike both neighbours, or are dropped where there is none."""
+    rare, budget, said, out = n_speakers - 1, float(g.uniform(opts.min_turn, cap)), 0.0, []
+    for i, (who, pause, dur) in enumerate(turns):
+        if who == rare and said + opts.min_turn <= budget:
+            dur = min(dur, budget - said)
+            said += dur
+        elif who == rare:
+            near = {w for w, _, _ in out[-1:]} | {w for w, _, _ in turns[i + 1:i + 2]}
+            others = [k for k in range(n_speakers) if k != rare and k not in near]
+            if not others:
+                continue
+            who = others[int(g.integers(len(others)))]
+        out.append((who, pause, dur))
+    return out
 
 
 def speech_for(speaker, p, seconds, trng, tmp_base, espeak_path):
@@ -145,6 +166,9 @@ def main(argv=None):
     ap.add_argument("--max-pause", type=float, default=1.5, help="longest pause (default 1.5)")
     ap.add_argument("--floor-dbfs", type=float, default=-60.0,
                     help="background noise floor over the whole recording (default -60)")
+    ap.add_argument("--rare-speaker-seconds", type=float, default=0.0,
+                    help="in conversations of 3 or more speakers, one talks for at most a "
+                         "drawn --min-turn..this many seconds in all (default 0: off)")
     ap.add_argument("--jobs", type=int, default=2, help="worker processes (default 2)")
     ap.add_argument("--quiet", action="store_true", help="no progress output")
     make_corpus.add_channel_options(ap)

@@ -98,6 +98,18 @@ class ConversationTest(unittest.TestCase):
             self.assertGreater(length, total - 2.0 - 1.5)
             self.assertTrue(all(2.0 <= d <= 20.0 and 0.2 <= p <= 1.5 for _, p, d in turns))
 
+    def test_rare_speaker_talks_little(self):
+        import argparse
+        opts = argparse.Namespace(min_pause=0.2, max_pause=1.5, min_turn=1.0, max_turn=30.0,
+                                  rare_speaker_seconds=20.0)
+        for seed in range(20):
+            g = np.random.default_rng(seed)
+            k = 3 + seed % 3
+            turns = make_conversations.plan_turns(g, k, 600.0, opts)
+            self.assertEqual({w for w, _, _ in turns}, set(range(k)))
+            self.assertTrue(all(a[0] != b[0] for a, b in zip(turns, turns[1:])))
+            self.assertLessEqual(sum(d for w, _, d in turns if w == k - 1), 20.0 + 1e-9)
+
 
 if __name__ == "__main__":
     unittest.main()
