@@ -37,10 +37,23 @@ uint32_t InitializeSequence(const char* modelPath, int gselectCount, float minPo
   jor_log::SetupLogging(logPath);
 
   s.featureOptions = std::make_unique<jor_feat::MfccOptions>(mfccPath, jor_feat::kModeBatch);
+
+  // The container comes before the option checks: a folder that is missing or
+  // holds no models must be reported as such, not as the invalid default
+  // options that its missing "mfcc-options.json" leaves.
+  common::model::ModelManager container(modelPath);
+  uint32_t r = container.initialize();
+  if (r) {
+    JOR_LOG(jor_log::kError, "Ravel_Initialize", __LINE__,
+            "Cannot read the model container %s (detail 0x%X)", modelPath ? modelPath : "",
+            jor::DetailOf(r));
+    return r;
+  }
+
   {
     // Resolve for both pipelines: each must be able to build its machinery.
     std::string why;
-    uint32_t r = s.featureOptions->Validate(&why);
+    r = s.featureOptions->Validate(&why);
     if (r == 0) r = s.featureOptions->Resolved(jor_feat::kModeOnline).Validate(&why);
     if (r) {
       JOR_LOG(jor_log::kError, "Ravel_Initialize", __LINE__, "Invalid feature options in %s: %s",
@@ -48,10 +61,6 @@ uint32_t InitializeSequence(const char* modelPath, int gselectCount, float minPo
       return r;
     }
   }
-
-  common::model::ModelManager container(modelPath);
-  uint32_t r = container.initialize();
-  if (r) return r;
 
   r = static_cast<uint32_t>(gmmpp_ivext::GmmppIvext::InitModels(
       container.SelectionGmm(), container.PosteriorGmm(), container.IvectorExtractor(),
