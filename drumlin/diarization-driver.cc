@@ -368,6 +368,7 @@ std::string DiarizeOrThrow(const PellamApi& api, const char* audioPath, const ch
       // Without a template the piece is similar to nothing.
       print("No template for piece %d (%d, detail %d)", p, r, api.getDetail(handle));
     }
+    if (options.progress) options.progress(p + 1, 2 * n);
   }
   if (report) report->pieceTemplateSeconds = SecondsSince(t0);
 
@@ -386,6 +387,7 @@ std::string DiarizeOrThrow(const PellamApi& api, const char* audioPath, const ch
       }
       matrix[static_cast<size_t>(k) * n + j] = QuantiseScore(score);
     }
+    if (options.progress) options.progress(n + j + 1, 2 * n);
   }
   if (report) report->compareSeconds = SecondsSince(t0);
 
@@ -405,7 +407,8 @@ std::string DiarizeOrThrow(const PellamApi& api, const char* audioPath, const ch
   // 6-7. Cluster audio and naming.
   t0 = Clock::now();
   std::vector<SpeakerEntry> entries;
-  const std::string dbPath = SpeakerDatabasePath(modelDir);
+  const std::string dbPath =
+      options.databasePath.empty() ? SpeakerDatabasePath(modelDir) : options.databasePath;
   r = ReadSpeakerDatabase(dbPath, &entries);
   if (r != kSpeakerDbOk) throw std::bad_alloc();
   if (!entries.empty() && templateSize != kSpeakerTemplateBytes) {
