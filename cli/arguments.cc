@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 
 namespace ravel_cli {
@@ -71,8 +72,9 @@ double Arguments::Number(const std::string& name, double fallback, double lo, do
   errno = 0;
   const double v = std::strtod(it->second.c_str(), &end);
   if (it->second.empty() || *end != '\0' || errno != 0 || !std::isfinite(v) || v < lo || v > hi) {
-    throw CliError(kExitUsage, "--" + name + " must be a number from " + std::to_string(lo) +
-                                   " to " + std::to_string(hi));
+    char range[96];
+    std::snprintf(range, sizeof range, " must be a number from %g to %g", lo, hi);
+    throw CliError(kExitUsage, "--" + name + range);
   }
   return v;
 }

@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 
 #include "cli/commands.h"
@@ -76,7 +77,11 @@ int RunDiarize(const Arguments& args) {
   if (args.Has("db")) {
     options.databasePath = args.Value("db");
     std::vector<drumlin::SpeakerEntry> entries;
-    drumlin::ReadSpeakerDatabase(options.databasePath, &entries);
+    std::error_code ec;
+    if (std::filesystem::is_directory(options.databasePath, ec) ||
+        drumlin::ReadSpeakerDatabase(options.databasePath, &entries) != drumlin::kSpeakerDbOk) {
+      throw CliError(kExitRefused, options.databasePath + ": not a readable speaker database");
+    }
     if (entries.empty()) {
       std::fprintf(stderr, "ravel: warning: %s holds no speakers; speakers stay unnamed\n",
                    options.databasePath.c_str());
