@@ -86,8 +86,8 @@ int Arguments::Integer(const std::string& name, int fallback, int lo, int hi) co
   errno = 0;
   const long v = std::strtol(it->second.c_str(), &end, 10);
   if (it->second.empty() || *end != '\0' || errno != 0 || v < lo || v > hi) {
-    throw CliError(kExitUsage, "--" + name + " must be a whole number from " +
-                                   std::to_string(lo) + " to " + std::to_string(hi));
+    throw CliError(kExitUsage, "--" + name + " must be a whole number from " + std::to_string(lo) +
+                                   " to " + std::to_string(hi));
   }
   return static_cast<int>(v);
 }

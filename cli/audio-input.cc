@@ -116,7 +116,8 @@ AudioResult ReadMp3(const std::string& path, std::vector<int16_t>* pcm, AudioInf
     if (f == nullptr) return Fail(AudioStatus::kUnreadable, std::strerror(errno), pcm);
     uint8_t block[1 << 16];
     size_t got;
-    while ((got = std::fread(block, 1, sizeof block, f)) > 0) data.insert(data.end(), block, block + got);
+    while ((got = std::fread(block, 1, sizeof block, f)) > 0)
+      data.insert(data.end(), block, block + got);
     const bool bad = std::ferror(f) != 0;
     std::fclose(f);
     if (bad) return Fail(AudioStatus::kUnreadable, "read error", pcm);
@@ -159,7 +160,8 @@ AudioResult ReadMp3(const std::string& path, std::vector<int16_t>* pcm, AudioInf
       return Fail(AudioStatus::kTooLarge, "recording too long", pcm);
     }
   }
-  if (!resampler.Push(nullptr, 0, pcm)) return Fail(AudioStatus::kTooLarge, "recording too long", pcm);
+  if (!resampler.Push(nullptr, 0, pcm))
+    return Fail(AudioStatus::kTooLarge, "recording too long", pcm);
   info->channels = Mp3Channels(data);
   return {};
 }
@@ -201,8 +203,9 @@ AudioResult ReadSndfile(const std::string& path, std::vector<int16_t>* pcm, Audi
     return Fail(AudioStatus::kTooLarge, "recording too long", pcm);
   }
   pcm->clear();
-  pcm->reserve(static_cast<size_t>(static_cast<double>(sfinfo.frames) * kEngineRate /
-                                   sfinfo.samplerate) + 16);
+  pcm->reserve(
+      static_cast<size_t>(static_cast<double>(sfinfo.frames) * kEngineRate / sfinfo.samplerate) +
+      16);
   const int channels = sfinfo.channels;
   const bool sixteenBit = (sfinfo.format & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_16;
   if (sfinfo.samplerate == kEngineRate && channels == 1 && sixteenBit) {
@@ -265,7 +268,8 @@ AudioResult ReadAudio(const std::string& path, std::vector<int16_t>* pcm, AudioI
   *info = AudioInfo{};
   struct stat st;
   if (stat(path.c_str(), &st) != 0) {
-    if (errno == ENOENT || errno == ENOTDIR) return Fail(AudioStatus::kMissing, "no such file", pcm);
+    if (errno == ENOENT || errno == ENOTDIR)
+      return Fail(AudioStatus::kMissing, "no such file", pcm);
     return Fail(AudioStatus::kUnreadable, std::strerror(errno), pcm);
   }
   if (S_ISDIR(st.st_mode)) return Fail(AudioStatus::kUnreadable, "a folder, not a file", pcm);
@@ -322,7 +326,8 @@ bool WriteWav(const std::string& path, const std::vector<int16_t>& pcm, int rate
   bool ok = std::fwrite(h, 1, sizeof h, f) == sizeof h;
   for (int16_t s : pcm) {
     if (!ok) break;
-    const uint8_t b[2] = {static_cast<uint8_t>(s), static_cast<uint8_t>(static_cast<uint16_t>(s) >> 8)};
+    const uint8_t b[2] = {static_cast<uint8_t>(s),
+                          static_cast<uint8_t>(static_cast<uint16_t>(s) >> 8)};
     ok = std::fwrite(b, 1, 2, f) == 2;
   }
   ok = std::fclose(f) == 0 && ok;

@@ -16,8 +16,12 @@ namespace {
 constexpr size_t kHeaderBytes = 256;
 constexpr size_t kDurationPos = 15;
 
-int StatusOf(uint32_t r) { return static_cast<int>(r >> 20); }
-int DetailOf(uint32_t r) { return static_cast<int>(r & 0xFFFFF); }
+int StatusOf(uint32_t r) {
+  return static_cast<int>(r >> 20);
+}
+int DetailOf(uint32_t r) {
+  return static_cast<int>(r & 0xFFFFF);
+}
 
 }  // namespace
 
@@ -37,13 +41,14 @@ BatchScorer::BatchScorer(const std::string& modelsDir)
 
 BatchScorer::~BatchScorer() = default;
 
-std::vector<float> BatchScorer::Score(const std::vector<char>& probe,
-                                      const std::vector<const std::vector<char>*>& references) const {
+std::vector<float> BatchScorer::Score(
+    const std::vector<char>& probe, const std::vector<const std::vector<char>*>& references) const {
   const size_t values = splda_->TransformedSize();
   const size_t bytes = kHeaderBytes + 4 * values;
   const auto mismatch = [&] {
-    return CliError(kExitRefused, "templates do not fit the deployment's scoring model: " +
-                                      DescribeEngineResult(1536, 0x8006),
+    return CliError(kExitRefused,
+                    "templates do not fit the deployment's scoring model: " +
+                        DescribeEngineResult(1536, 0x8006),
                     1536, 0x8006);
   };
   if (probe.size() != bytes) throw mismatch();
@@ -54,9 +59,9 @@ std::vector<float> BatchScorer::Score(const std::vector<char>& probe,
     std::memcpy(&packed[j * values], references[j]->data() + kHeaderBytes, 4 * values);
   }
   std::vector<float> raw(references.size());
-  const int r = splda_->ScoreTransformedMany(reinterpret_cast<const float*>(probe.data() + kHeaderBytes),
-                                             static_cast<uint32_t>(values), packed.data(),
-                                             references.size(), raw.data());
+  const int r = splda_->ScoreTransformedMany(
+      reinterpret_cast<const float*>(probe.data() + kHeaderBytes), static_cast<uint32_t>(values),
+      packed.data(), references.size(), raw.data());
   if (r != 0) {
     throw CliError(kExitRefused,
                    "cannot score: " + DescribeEngineResult(StatusOf(static_cast<uint32_t>(r)),
@@ -67,8 +72,8 @@ std::vector<float> BatchScorer::Score(const std::vector<char>& probe,
   const ivdist::score::ScorePostProcessing post;
   std::vector<float> scores(references.size());
   for (size_t j = 0; j < references.size(); ++j) {
-    if (std::isnan(raw[j])) throw CliError(kExitRefused, "score out of range: " +
-                                                             DescribeEngineResult(1536, 0x8008));
+    if (std::isnan(raw[j]))
+      throw CliError(kExitRefused, "score out of range: " + DescribeEngineResult(1536, 0x8008));
     double s = static_cast<double>(raw[j]);
     float duration = 0;
     std::memcpy(&duration, references[j]->data() + kDurationPos, 4);

@@ -59,7 +59,8 @@ int RunDiarize(const Arguments& args) {
   if (method != "pieces") throw CliError(kExitUsage, "--method must be pieces");
   ProgressBar bar;
   const Recording rec = LoadRecording(args.positional()[0], &bar);
-  const int pieces = static_cast<int>(rec.pcm.size() / (drumlin::kPieceSeconds * ravel_audio::kEngineRate));
+  const int pieces =
+      static_cast<int>(rec.pcm.size() / (drumlin::kPieceSeconds * ravel_audio::kEngineRate));
   if (pieces < kPiecesPerSpeaker) {
     std::fprintf(stderr,
                  "ravel: warning: %s lasts %.1f s, %d pieces of 4 s; a speaker needs at least %d "
@@ -105,14 +106,14 @@ int RunDiarize(const Arguments& args) {
     throw CliError(kExitRefused, "diarization failed: \"" + xml + "\"", 0, detail);
   }
 
-  const std::vector<LabelledTurn> turns = LabelTurns(
-      report.labels, report.names, drumlin::kUnknownSpeaker, drumlin::kPieceSeconds);
+  const std::vector<LabelledTurn> turns =
+      LabelTurns(report.labels, report.names, drumlin::kUnknownSpeaker, drumlin::kPieceSeconds);
   const std::vector<SpeakerSummary> speakers = Summarise(turns);
   if (args.Has("xml")) WriteText(args.Value("xml"), xml);
   if (args.Has("rttm")) WriteText(args.Value("rttm"), FormatRttm(FileId(rec.path), turns));
   if (args.Has("plot")) {
-    WriteText(args.Value("plot"), TimelineSvg(FileId(rec.path) + ": who speaks when",
-                                              rec.seconds(), turns));
+    WriteText(args.Value("plot"),
+              TimelineSvg(FileId(rec.path) + ": who speaks when", rec.seconds(), turns));
   }
 
   if (args.Has("json")) {

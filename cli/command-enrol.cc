@@ -12,7 +12,8 @@ namespace ravel_cli {
 int RunEnrol(const Arguments& args) {
   const std::string name = args.positional()[0];
   const std::string db = args.Required("db");
-  if (name.empty() || name.size() >= drumlin::kSpeakerNameBytes || name.find('\0') != std::string::npos) {
+  if (name.empty() || name.size() >= drumlin::kSpeakerNameBytes ||
+      name.find('\0') != std::string::npos) {
     throw CliError(kExitUsage, "NAME must hold 1 to 127 bytes");
   }
   ProgressBar bar;
@@ -82,8 +83,8 @@ int RunEnrol(const Arguments& args) {
                   "%s \"%s\" as record %d of %s: %zu recording%s, %.1f s of speech, "
                   "volume %.1f dB, SNR %.1f dB (%zu speaker%s enrolled)",
                   replaced ? "replaced" : "enrolled", name.c_str(), number, db.c_str(),
-                  recordings.size(), recordings.size() == 1 ? "" : "s", t.duration, t.volume,
-                  t.snr, entries.size(), entries.size() == 1 ? "" : "s");
+                  recordings.size(), recordings.size() == 1 ? "" : "s", t.duration, t.volume, t.snr,
+                  entries.size(), entries.size() == 1 ? "" : "s");
     PrintOut(line);
   }
   return kExitDone;

@@ -60,10 +60,10 @@ int RunIdentify(const Arguments& args) {
   } else {
     std::string text;
     char line[512];
-    std::snprintf(line, sizeof line, "%s: %s (threshold %.1f)\n", rec.path.c_str(),
-                  named ? ("speaker \"" + entries[order[0]].name + "\"").c_str()
-                        : "no enrolled speaker",
-                  threshold);
+    std::snprintf(
+        line, sizeof line, "%s: %s (threshold %.1f)\n", rec.path.c_str(),
+        named ? ("speaker \"" + entries[order[0]].name + "\"").c_str() : "no enrolled speaker",
+        threshold);
     text += line;
     for (size_t rank = 0; rank < order.size(); ++rank) {
       std::snprintf(line, sizeof line, "  %2zu. %-24s %6.2f\n", rank + 1,

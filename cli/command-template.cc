@@ -41,8 +41,8 @@ int RunTemplate(const Arguments& args) {
     PrintOut(w.text());
   } else {
     char line[1024];
-    std::snprintf(line, sizeof line, "%s: %s template of %zu bytes from %.1f s of speech", out.c_str(),
-                  kindName.c_str(), t.bytes.size(), t.duration);
+    std::snprintf(line, sizeof line, "%s: %s template of %zu bytes from %.1f s of speech",
+                  out.c_str(), kindName.c_str(), t.bytes.size(), t.duration);
     PrintOut(line);
   }
   return kExitDone;

@@ -47,8 +47,8 @@ int RunVerify(const Arguments& args) {
     if (e.name == name) entry = &e;
   }
   if (entry == nullptr) {
-    throw CliError(kExitRefused, "no speaker \"" + name + "\" in " + db + " (enrolled: " +
-                                     NameList(entries) + ")");
+    throw CliError(kExitRefused, "no speaker \"" + name + "\" in " + db +
+                                     " (enrolled: " + NameList(entries) + ")");
   }
   bar.Update("making the template", 0.5);
   const Template t = session.Make(rec.pcm, TemplateKind::kXvector, rec.path);

@@ -20,7 +20,6 @@ constexpr char kModelsHelp[] =
     "  --models DIR   deployment folder (default: the one installed with the program)\n"
     "  --json         print one JSON document instead of text\n";
 
-
 const char kEnrolHelp[] =
     "usage: ravel enrol NAME AUDIO... --db FILE [--models DIR] [--json]\n\n"
     "Makes one x-vector template of all the recordings together and stores it under NAME\n"
@@ -66,35 +65,65 @@ const char kCheckHelp[] =
     "usage: ravel check FILE [--models DIR] [--json]\n\n"
     "Validates a template file against the deployment and prints its header.\n\noptions:\n";
 
-std::string Help(const char* body) { return std::string(body) + kModelsHelp; }
+std::string Help(const char* body) {
+  return std::string(body) + kModelsHelp;
+}
 
-const std::string kHelps[] = {Help(kEnrolHelp),   Help(kVerifyHelp),  Help(kCompareHelp),
+const std::string kHelps[] = {Help(kEnrolHelp),    Help(kVerifyHelp),  Help(kCompareHelp),
                               Help(kIdentifyHelp), Help(kDiarizeHelp), Help(kQualityHelp),
                               Help(kTemplateHelp), Help(kCheckHelp)};
 
 const Command kCommands[] = {
-    {"enrol", "store a speaker's template in a database", kHelps[0].c_str(),
-     {With(kCommon, {"db"}), kCommonFlags, 2, SIZE_MAX}, RunEnrol},
-    {"verify", "score a recording against an enrolled speaker", kHelps[1].c_str(),
-     {With(kCommon, {"db", "name", "threshold"}), kCommonFlags, 1, 1}, RunVerify},
-    {"compare", "score two recordings against each other", kHelps[2].c_str(),
-     {With(kCommon, {"threshold"}), kCommonFlags, 2, 2}, RunCompare},
-    {"identify", "rank the enrolled speakers for a recording", kHelps[3].c_str(),
-     {With(kCommon, {"db", "top", "threshold"}), kCommonFlags, 1, 1}, RunIdentify},
-    {"diarize", "find who speaks when", kHelps[4].c_str(),
-     {With(kCommon, {"db", "rttm", "xml", "plot", "method"}), kCommonFlags, 1, 1}, RunDiarize},
-    {"quality", "measure a recording", kHelps[5].c_str(), {kCommon, kCommonFlags, 1, 1},
+    {"enrol",
+     "store a speaker's template in a database",
+     kHelps[0].c_str(),
+     {With(kCommon, {"db"}), kCommonFlags, 2, SIZE_MAX},
+     RunEnrol},
+    {"verify",
+     "score a recording against an enrolled speaker",
+     kHelps[1].c_str(),
+     {With(kCommon, {"db", "name", "threshold"}), kCommonFlags, 1, 1},
+     RunVerify},
+    {"compare",
+     "score two recordings against each other",
+     kHelps[2].c_str(),
+     {With(kCommon, {"threshold"}), kCommonFlags, 2, 2},
+     RunCompare},
+    {"identify",
+     "rank the enrolled speakers for a recording",
+     kHelps[3].c_str(),
+     {With(kCommon, {"db", "top", "threshold"}), kCommonFlags, 1, 1},
+     RunIdentify},
+    {"diarize",
+     "find who speaks when",
+     kHelps[4].c_str(),
+     {With(kCommon, {"db", "rttm", "xml", "plot", "method"}), kCommonFlags, 1, 1},
+     RunDiarize},
+    {"quality",
+     "measure a recording",
+     kHelps[5].c_str(),
+     {kCommon, kCommonFlags, 1, 1},
      RunQuality},
-    {"template", "write a recording's template to a file", kHelps[6].c_str(),
-     {With(kCommon, {"out", "kind"}), kCommonFlags, 1, 1}, RunTemplate},
-    {"check", "validate a template file", kHelps[7].c_str(), {kCommon, kCommonFlags, 1, 1},
+    {"template",
+     "write a recording's template to a file",
+     kHelps[6].c_str(),
+     {With(kCommon, {"out", "kind"}), kCommonFlags, 1, 1},
+     RunTemplate},
+    {"check",
+     "validate a template file",
+     kHelps[7].c_str(),
+     {kCommon, kCommonFlags, 1, 1},
      RunCheck},
 };
 
 }  // namespace
 
-const Command* Commands() { return kCommands; }
-size_t CommandCount() { return sizeof kCommands / sizeof kCommands[0]; }
+const Command* Commands() {
+  return kCommands;
+}
+size_t CommandCount() {
+  return sizeof kCommands / sizeof kCommands[0];
+}
 
 std::string ModelsDir(const Arguments& args) {
   return args.Has("models") ? args.Value("models") : DefaultModelsDir();

@@ -77,7 +77,8 @@ std::string DescribeEngineResult(int status, int detail) {
 
 EngineSession::EngineSession(const std::string& modelsDir) : modelsDir_(modelsDir) {
   if (modelsDir_.empty()) {
-    throw CliError(kExitRefused, "no default deployment found beside the program: give --models DIR");
+    throw CliError(kExitRefused,
+                   "no default deployment found beside the program: give --models DIR");
   }
   const bool share = false;
   int r = PellamInitialize(modelsDir_.c_str(), &share);
@@ -136,8 +137,8 @@ std::string EngineSession::Check(const std::vector<char>& bytes, const std::stri
   if (bytes.size() != templateSize_) {
     throw CliError(kExitRefused,
                    what + ": not a template of this deployment (" + std::to_string(bytes.size()) +
-                       " bytes, its templates have " + std::to_string(templateSize_) + "): " +
-                       DescribeEngineResult(768, 0),
+                       " bytes, its templates have " + std::to_string(templateSize_) +
+                       "): " + DescribeEngineResult(768, 0),
                    768, 0);
   }
   char version[80] = {0};

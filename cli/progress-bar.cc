@@ -9,15 +9,16 @@ namespace ravel_cli {
 namespace {
 
 double Now() {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
-      .count();
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
 }  // namespace
 
 ProgressBar::ProgressBar() : terminal_(isatty(STDERR_FILENO) == 1) {}
 
-ProgressBar::~ProgressBar() { Clear(); }
+ProgressBar::~ProgressBar() {
+  Clear();
+}
 
 void ProgressBar::SetRecordingSeconds(double seconds) {
   enabled_ = terminal_ && seconds > kMinSeconds;

@@ -8,22 +8,31 @@ namespace ravel_cli {
 namespace {
 
 constexpr double kWidth = 960;
-constexpr double kLeft = 140;   // room for the labels
+constexpr double kLeft = 140;  // room for the labels
 constexpr double kRight = 20;
 constexpr double kTop = 44;
 constexpr double kRow = 30;
 constexpr const char* kColours[] = {"#1f77b4", "#ff7f0e", "#2ca02c", "#d62728", "#9467bd",
-                                     "#8c564b", "#e377c2", "#7f7f7f", "#bcbd22", "#17becf"};
+                                    "#8c564b", "#e377c2", "#7f7f7f", "#bcbd22", "#17becf"};
 
 std::string Escape(const std::string& text) {
   std::string out;
   for (const char c : text) {
     switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      default: out += c;
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      default:
+        out += c;
     }
   }
   return out;
@@ -72,8 +81,8 @@ std::string TimelineSvg(const std::string& title, double seconds,
   svg += buf + Escape(title) + "</text>\n";
   for (size_t r = 0; r < speakers.size(); ++r) {
     const double y = kTop + kRow * static_cast<double>(r);
-    std::snprintf(buf, sizeof buf,
-                  "<text x=\"%.0f\" y=\"%.1f\" text-anchor=\"end\">", kLeft - 8, y + kRow * 0.62);
+    std::snprintf(buf, sizeof buf, "<text x=\"%.0f\" y=\"%.1f\" text-anchor=\"end\">", kLeft - 8,
+                  y + kRow * 0.62);
     svg += buf + Escape(speakers[r].label) + "</text>\n";
     std::snprintf(buf, sizeof buf,
                   "<rect x=\"%.1f\" y=\"%.1f\" width=\"%.1f\" height=\"%.1f\" fill=\"#f2f2f2\"/>\n",

@@ -91,10 +91,12 @@ const DetailText kHtkCodes[] = {
 std::vector<DetailText> BuildDetails() {
   std::vector<DetailText> d = {
       // Model container "ulxmodel.dat".
-      {0x1015, "model container \"ulxmodel.dat\" missing, unreadable or shorter than 76 bytes "
-               "(is the model folder right?)"},
-      {0x1016, "model container malformed: format version not 1, section count not 6, or a "
-               "section offset that cannot be reached"},
+      {0x1015,
+       "model container \"ulxmodel.dat\" missing, unreadable or shorter than 76 bytes "
+       "(is the model folder right?)"},
+      {0x1016,
+       "model container malformed: format version not 1, section count not 6, or a "
+       "section offset that cannot be reached"},
       // Vector and matrix routines.
       {0x1900, "vector or matrix dimensions do not match (empty input or wrong length)"},
       {0x1901, "singular matrix while solving the i-vector"},
@@ -115,8 +117,9 @@ std::vector<DetailText> BuildDetails() {
       {0x4FFF, "internal error in the feature pipeline"},
       // GMM posteriors.
       {0x5100, "memory exhausted in the GMM posterior stage"},
-      {0x5101, "invalid argument to the GMM posteriors (more selected Gaussians than the "
-               "model has?)"},
+      {0x5101,
+       "invalid argument to the GMM posteriors (more selected Gaussians than the "
+       "model has?)"},
       {0x5301, "GMM and i-vector models not loaded"},
       {0x5FFF, "GMM model unusable: no HMM, not 3 states, no Gaussian or wrong dimension"},
       // I-vector extractor and shared-memory store.
@@ -135,8 +138,9 @@ std::vector<DetailText> BuildDetails() {
       {0x8005, "SPLDA model malformed: element size, dimension or values"},
       {0x8006, "vector of the wrong length for the scoring model"},
       {0x8007, "null result pointer in scoring"},
-      {0x8008, "value out of range: the vector cannot be normalised or the score is not a "
-               "number"},
+      {0x8008,
+       "value out of range: the vector cannot be normalised or the score is not a "
+       "number"},
       // X-vector library ("xe5.pb" and its input).
       {0x9001, "x-vector network file \"xe5.pb\" missing"},
       {0x9002, "x-vector network file unreadable"},
@@ -169,7 +173,9 @@ std::vector<DetailText> BuildDetails() {
 
 }  // namespace
 
-const std::vector<StatusText>& StatusTexts() { return kStatuses; }
+const std::vector<StatusText>& StatusTexts() {
+  return kStatuses;
+}
 
 const std::vector<DetailText>& DetailTexts() {
   static const std::vector<DetailText> details = BuildDetails();
@@ -215,34 +221,62 @@ std::string DescribeResult(int status, uint32_t detail) {
 
 const char* DecoderStatusMeaning(int status) {
   switch (status) {
-    case 0: return "success";
-    case -1: return "invalid format type, or no decoded header";
-    case -2: return "invalid range or PCM size";
-    case -3: return "range beyond the decoded data";
-    case -1000: return "invalid piece length or format type";
-    case -1001: return "recording shorter than one piece";
-    case -1200: return "empty WAV file";
-    case -1201: return "not a RIFF file";
-    case -1202: return "RIFF size does not match the file size";
-    case -1203: return "RIFF file is not WAVE";
-    case -1204: return "format chunk missing where expected";
-    case -1205: return "format chunk of another size than 16";
-    case -1206: return "not linear PCM";
-    case -1207: return "neither mono nor stereo";
-    case -1208: return "data chunk not found where expected";
-    case -1209: return "data size does not match the file size";
-    case -1210: return "unsupported sample width";
-    case -1211: return "invalid sample rate";
-    case -1212: return "output too large";
-    case -2100: return "MP3 decoder could not be initialised";
-    case -2101: return "MP3 decoder parameters could not be initialised";
-    case -2102: return "MP3 frame decoder could not be initialised";
-    case -2200: return "MP3 decoding failed";
-    case -2201: return "MP3 samples before a parsed header";
-    case -2202: return "no MP3 audio found";
-    case -2203: return "MP3 recording too large";
-    case -3000: return "out of memory";
-    default: return nullptr;
+    case 0:
+      return "success";
+    case -1:
+      return "invalid format type, or no decoded header";
+    case -2:
+      return "invalid range or PCM size";
+    case -3:
+      return "range beyond the decoded data";
+    case -1000:
+      return "invalid piece length or format type";
+    case -1001:
+      return "recording shorter than one piece";
+    case -1200:
+      return "empty WAV file";
+    case -1201:
+      return "not a RIFF file";
+    case -1202:
+      return "RIFF size does not match the file size";
+    case -1203:
+      return "RIFF file is not WAVE";
+    case -1204:
+      return "format chunk missing where expected";
+    case -1205:
+      return "format chunk of another size than 16";
+    case -1206:
+      return "not linear PCM";
+    case -1207:
+      return "neither mono nor stereo";
+    case -1208:
+      return "data chunk not found where expected";
+    case -1209:
+      return "data size does not match the file size";
+    case -1210:
+      return "unsupported sample width";
+    case -1211:
+      return "invalid sample rate";
+    case -1212:
+      return "output too large";
+    case -2100:
+      return "MP3 decoder could not be initialised";
+    case -2101:
+      return "MP3 decoder parameters could not be initialised";
+    case -2102:
+      return "MP3 frame decoder could not be initialised";
+    case -2200:
+      return "MP3 decoding failed";
+    case -2201:
+      return "MP3 samples before a parsed header";
+    case -2202:
+      return "no MP3 audio found";
+    case -2203:
+      return "MP3 recording too large";
+    case -3000:
+      return "out of memory";
+    default:
+      return nullptr;
   }
 }
 

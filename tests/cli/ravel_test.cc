@@ -165,7 +165,9 @@ TEST_F(RavelTest, RefusalsAndUsage) {
        "notes.wav: not a recording of a known format"},
       {{"compare", wav, File(".")}, 1, "cannot be read (a folder, not a file)"},
       {{"identify", wav, "--db", File("empty.db")}, 1, "empty.db holds no speakers"},
-      {{"verify", wav, "--db", File("no-such.db"), "--name", "x"}, 1, "no-such.db holds no speakers"},
+      {{"verify", wav, "--db", File("no-such.db"), "--name", "x"},
+       1,
+       "no-such.db holds no speakers"},
       {{"verify", wav, "--db", db_, "--name", "nobody"},
        1,
        "no speaker \"nobody\" in " + db_ + " (enrolled: es-m4, es-f1)"},
@@ -275,9 +277,9 @@ TEST_F(RavelTest, VerifyIdentifyAndCompareAgree) {
   EXPECT_NE(text.out.find("-> REJECT (threshold 70.0)"), std::string::npos) << text.out;
 
   const Tree pair = Json(Ravel({"compare", genuine, kHeldout + "es-f1-008.wav", "--json"}));
-  EXPECT_GT(Number(pair, "score"), Number(Json(Ravel({"compare", genuine,
-                                                      kHeldout + "es-m4-008.wav", "--json"})),
-                                          "score"));
+  EXPECT_GT(
+      Number(pair, "score"),
+      Number(Json(Ravel({"compare", genuine, kHeldout + "es-m4-008.wav", "--json"})), "score"));
 }
 
 // Recordings of other rates, channel counts, sample widths and chunk layouts
@@ -334,12 +336,13 @@ TEST_F(RavelTest, QualityTemplateAndCheck) {
 TEST_F(RavelTest, DiarizeConversation) {
   const std::string wav = kConversation + "two-voices.wav";
   const std::string rttm = File("c.rttm"), xml = File("c.xml"), svg = File("c.svg");
-  const Tree t = Json(Ravel({"diarize", wav, "--db", db_, "--rttm", rttm, "--xml", xml, "--plot",
-                             svg, "--json"}));
+  const Tree t = Json(
+      Ravel({"diarize", wav, "--db", db_, "--rttm", rttm, "--xml", xml, "--plot", svg, "--json"}));
   EXPECT_EQ(t.get<int>("pieces"), 20);
   EXPECT_EQ(t.get<std::string>("method"), "pieces");
   std::vector<std::string> labels;
-  for (const auto& s : t.get_child("speakers")) labels.push_back(s.second.get<std::string>("label"));
+  for (const auto& s : t.get_child("speakers"))
+    labels.push_back(s.second.get<std::string>("label"));
   EXPECT_EQ(labels, (std::vector<std::string>{"es-m4", "es-f1"}));
   const Tree& turns = t.get_child("turns");
   ASSERT_FALSE(turns.empty());
@@ -373,7 +376,7 @@ TEST_F(RavelTest, DiarizeWithoutNamesAndShortRecordings) {
   jor_test::WriteFile(File("none.db"), "");
   const std::string rttm = File("u.rttm"), xml = File("u.xml");
   const Outcome r = Ravel({"diarize", kConversation + "two-voices.wav", "--db", File("none.db"),
-                       "--rttm", rttm, "--xml", xml});
+                           "--rttm", rttm, "--xml", xml});
   EXPECT_EQ(r.exitCode, 0) << r.err;
   EXPECT_NE(r.err.find("none.db holds no speakers"), std::string::npos) << r.err;
   EXPECT_NE(r.out.find("2 speakers"), std::string::npos) << r.out;

@@ -11,8 +11,8 @@
 
 typedef struct {
   int ordinal;
-  const char* name;     /* the export name */
-  const char* defined;  /* what the readable name expands to */
+  const char* name;    /* the export name */
+  const char* defined; /* what the readable name expands to */
 } Row;
 
 #define EXPANDED(x) STRING(x)
