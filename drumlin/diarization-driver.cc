@@ -314,7 +314,8 @@ const char* OpenRecogniser(const char* modelDir, const Printer& print, Recognise
 
 // 4, first half. One template per piece; `made` marks the pieces that have one
 // (without a template a piece is similar to nothing).
-void MakePieceTemplates(const Recogniser& rec, const Pieces& pieces, const Printer& print,
+void MakePieceTemplates(const Recogniser& rec, const Pieces& pieces,
+                        const DiarizationOptions& options, const Printer& print,
                         std::vector<char>* templates, std::vector<uint8_t>* made) {
   const int n = pieces.count;
   const size_t templateSize = rec.templateSize;
@@ -331,13 +332,15 @@ void MakePieceTemplates(const Recogniser& rec, const Pieces& pieces, const Print
     } else {
       print("No template for piece %d (%d, detail %d)", p, r, rec.api.getDetail(rec.handle));
     }
+    if (options.progress) options.progress(p + 1, 2 * n);
   }
 }
 
 // 4, second half. The n × n similarity matrix: entry (k, j) scores piece k
 // (first argument) against piece j.
 std::vector<uint8_t> CrossScore(const Recogniser& rec, int n, const std::vector<char>& templates,
-                                const std::vector<uint8_t>& made, const Printer& print) {
+                                const std::vector<uint8_t>& made, const DiarizationOptions& options,
+                                const Printer& print) {
   const size_t templateSize = rec.templateSize;
   std::vector<uint8_t> matrix(static_cast<size_t>(n) * n, 0);
   for (int j = 0; j < n; ++j) {
@@ -353,6 +356,7 @@ std::vector<uint8_t> CrossScore(const Recogniser& rec, int n, const std::vector<
       }
       matrix[static_cast<size_t>(k) * n + j] = QuantiseScore(score);
     }
+    if (options.progress) options.progress(n + j + 1, 2 * n);
   }
   return matrix;
 }
@@ -361,10 +365,12 @@ std::vector<uint8_t> CrossScore(const Recogniser& rec, int n, const std::vector<
 // template of all its audio; "Unknown" where nothing reaches the threshold.
 std::vector<std::string> NameSpeakers(const Recogniser& rec, const char* modelDir,
                                       const Pieces& pieces, const std::vector<int>& labels,
-                                      int clusters, const Printer& print) {
+                                      int clusters, const DiarizationOptions& options,
+                                      const Printer& print) {
   const size_t templateSize = rec.templateSize;
   std::vector<SpeakerEntry> entries;
-  const std::string dbPath = SpeakerDatabasePath(modelDir);
+  const std::string dbPath =
+      options.databasePath.empty() ? SpeakerDatabasePath(modelDir) : options.databasePath;
   const int status = ReadSpeakerDatabase(dbPath, &entries);
   if (status != kSpeakerDbOk) throw std::bad_alloc();
   if (!entries.empty() && templateSize != kSpeakerTemplateBytes) {
@@ -444,10 +450,10 @@ std::string DiarizeOrThrow(const PellamApi& api, const char* audioPath, const ch
   t0 = Clock::now();
   std::vector<char> templates;
   std::vector<uint8_t> made;
-  MakePieceTemplates(rec, pieces, print, &templates, &made);
+  MakePieceTemplates(rec, pieces, options, print, &templates, &made);
   if (report) report->pieceTemplateSeconds = SecondsSince(t0);
   t0 = Clock::now();
-  std::vector<uint8_t> matrix = CrossScore(rec, n, templates, made, print);
+  std::vector<uint8_t> matrix = CrossScore(rec, n, templates, made, options, print);
   if (report) report->compareSeconds = SecondsSince(t0);
 
   // 5. Clustering.
@@ -464,7 +470,7 @@ std::string DiarizeOrThrow(const PellamApi& api, const char* audioPath, const ch
   print("%d clusters", clusters);
 
   t0 = Clock::now();
-  std::vector<std::string> names = NameSpeakers(rec, modelDir, pieces, labels, clusters, print);
+  std::vector<std::string> names = NameSpeakers(rec, modelDir, pieces, labels, clusters, options, print);
   if (report) report->namingSeconds = SecondsSince(t0);
 
   // 8-9. Turns and the speaker list.

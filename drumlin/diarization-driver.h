@@ -13,6 +13,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -58,6 +59,12 @@ constexpr char kUnknownSpeaker[] = "Unknown";
 struct DiarizationOptions {
   // Prints progress and failures to standard output as "### DEBUG : ...".
   bool debug = false;
+  // Speaker database to name clusters from; empty: "spdbdata" of the model
+  // directory.
+  std::string databasePath;
+  // Called after each piece template and each row of comparisons with the
+  // work done so far and the whole (pieces + rows); for progress displays.
+  std::function<void(int done, int total)> progress;
 };
 
 struct SpeakerTurn {

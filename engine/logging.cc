@@ -50,6 +50,13 @@ void Configure(const std::string& path, LogOptions* opts) {
   spdlog::set_level(static_cast<spdlog::level::level_enum>(level));
   spdlog::set_pattern(kPattern);
   try {
+    if (level == kOff) {
+      // Logging off writes nothing, so it leaves no empty log file behind
+      // either: the logger exists, without a file sink.
+      opts->logger = std::make_shared<spdlog::logger>(opts->filename);
+      opts->logger->set_level(spdlog::level::off);
+      return;
+    }
     const size_t max_bytes =
         static_cast<size_t>(opts->max_size > 0 ? opts->max_size : 1) << 20;
     const size_t max_files = opts->max_rotate > 0 ? static_cast<size_t>(opts->max_rotate) : 0;

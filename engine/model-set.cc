@@ -163,11 +163,19 @@ jor::Result ModelSet::LoadDeployment(const char* modelPath, const std::string& m
                                      float minPosterior, bool shareModel,
                                      std::unique_ptr<const ModelSet>* out) {
   auto set = std::make_unique<ModelSet>();
-  jor::Result r = set->LoadOptions(mfccPath);
-  if (r) return r;
-  // The container's streams live until this function returns.
+  // The container comes before the option checks: a folder that is missing or
+  // holds no models must be reported as such, not as the invalid default
+  // options that its missing "mfcc-options.json" leaves. Its streams live
+  // until this function returns.
   common::model::ModelManager container(modelPath);
-  r = container.initialize();
+  jor::Result r = container.initialize();
+  if (r) {
+    JOR_LOG(jor_log::kError, "Ravel_Initialize", __LINE__,
+            "Cannot read the model container %s (detail 0x%X)", modelPath ? modelPath : "",
+            jor::DetailOf(r));
+    return r;
+  }
+  r = set->LoadOptions(mfccPath);
   if (r) return r;
   r = set->LoadIvectorModels(container.SelectionGmm(), container.PosteriorGmm(),
                              container.IvectorExtractor(), gselectCount, minPosterior, shareModel);

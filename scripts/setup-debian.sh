@@ -4,7 +4,7 @@ set -euo pipefail
 
 PACKAGES=(
   build-essential cmake g++ pkg-config clang libclang-rt-14-dev
-  libboost-dev libspdlog-dev libfmt-dev libeigen3-dev libmp3lame-dev
+  libboost-dev libspdlog-dev libfmt-dev libeigen3-dev libmp3lame-dev libsndfile1-dev libsoxr-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   default-jdk-headless
   python3 python3-numpy python3-matplotlib libopenblas0-pthread
