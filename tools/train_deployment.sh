@@ -15,11 +15,11 @@
 #   BUILD      build folder with bin/jor-export, lib/ and java/ (default: build/, brought up
 #              to date with scripts/build.sh first)
 #   SEED       corpus and model seed (default 1)
-#   RECORDINGS recordings per speaker (default 25); RANDOM_VOICES random espeak-ng
-#              variants (default 200); GAUSSIANS (256); IVECTOR_DIM (512);
-#              IVECTOR_ITERS (6); MAX_UTTERANCES for the i-vector EM (4000);
+#   RECORDINGS recordings per speaker (default 20); RANDOM_VOICES random espeak-ng
+#              variants (default 240); GAUSSIANS (256); IVECTOR_DIM (512);
+#              IVECTOR_ITERS (3); MAX_UTTERANCES for the i-vector EM (2500);
 #              CONVERSATIONS for the diarization test (10); SPEEDS the speed factors
-#              that make new training speakers (0.9,1.1); XVECTOR_STEPS (6000),
+#              that make new training speakers (0.9,1.1); XVECTOR_STEPS (3000),
 #              XVECTOR_DIMS (frame layer widths, 128,128,128,128,384), XVECTOR_EMBEDDING (256)
 set -euo pipefail
 if [[ $# -lt 1 || "$1" == "-h" || "$1" == "--help" ]]; then
@@ -83,7 +83,7 @@ stage() {
 corpus() {
   rm -rf "$W/corpus"
   logged $PY "$REPO/tools/corpus/make_corpus.py" --out "$W/corpus" --seed "$SEED" \
-    --recordings "${RECORDINGS:-25}" --espeak-random "${RANDOM_VOICES:-200}" --jobs 2
+    --recordings "${RECORDINGS:-20}" --espeak-random "${RANDOM_VOICES:-240}" --jobs 2
   for list in train dev test; do
     printf '%s: %s speakers, %s recordings, %.0f s\n' "$list" \
       "$(awk -F'\t' 'NR>1 {print $1}' "$W/corpus/$list.tsv" | sort -u | wc -l)" \
@@ -104,8 +104,8 @@ statistics() {
 }
 extractor() {
   logged $PY "$REPO/tools/train/train_ivector.py" "$W/exp/train" --gmm "$W/post.htk" \
-    --out "$W/ivector.sec" --ivector-dim "$R" --iters "${IVECTOR_ITERS:-6}" \
-    --max-utterances "${MAX_UTTERANCES:-4000}" --seed "$SEED"
+    --out "$W/ivector.sec" --ivector-dim "$R" --iters "${IVECTOR_ITERS:-3}" \
+    --max-utterances "${MAX_UTTERANCES:-2500}" --seed "$SEED"
 }
 ivectors() {
   logged "$EXPORT" --mfcc-options "$MFCC" --selection-gmm "$W/sel.htk" --posterior-gmm "$W/post.htk" \
@@ -131,7 +131,7 @@ xvector() {
   [[ -e "$DONE/features" ]] || { echo "the features stage has not finished" >&2; return 1; }
   logged $PY "$REPO/tools/xvector/train_xvector.py" --feats "$W/exp/train" \
     --manifest "$W/corpus/train-perturbed.tsv" --out "$W/xvector" --seed "$SEED" \
-    --steps "${XVECTOR_STEPS:-6000}" --frame-dims "${XVECTOR_DIMS:-128,128,128,128,384}" \
+    --steps "${XVECTOR_STEPS:-3000}" --frame-dims "${XVECTOR_DIMS:-128,128,128,128,384}" \
     --embedding-dim "${XVECTOR_EMBEDDING:-256}" --dev-manifest "$W/corpus/dev.tsv" \
     --dev-feats "$W/exp/dev"
 }
