@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds in Release and runs the whole test suite.
 # With JOR_SANITIZE_RUN=1 (set by CI) the suite runs a second time in an
-# AddressSanitizer + UndefinedBehaviorSanitizer build; then the engine, Pellam
-# and diarization tests run in a ThreadSanitizer build, and every fuzz target
-# runs for JOR_FUZZ_SECONDS (default 20) under libFuzzer with ASan + UBSan.
+# AddressSanitizer + UndefinedBehaviorSanitizer build. With JOR_THOROUGH_RUN=1
+# the engine, Pellam and diarization tests then run in a ThreadSanitizer build,
+# and every fuzz target runs for JOR_FUZZ_SECONDS (default 20) under libFuzzer
+# with ASan + UBSan.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup-debian.sh
@@ -14,7 +15,7 @@ if [ "${JOR_SANITIZE_RUN:-0}" = "1" ]; then
     -DJOR_BUILD_BENCH=OFF -DJOR_BUILD_JAVA=OFF
   (cd build-asan && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j"$(nproc)" --timeout 900)
 fi
-if [ "${JOR_SANITIZE_RUN:-0}" = "1" ]; then
+if [ "${JOR_THOROUGH_RUN:-0}" = "1" ]; then
   # Only the targets of the threaded and multi-process tests.
   tsan_start=$SECONDS
   mkdir -p build-tsan
