@@ -9,7 +9,7 @@ cd "$(dirname "$0")/.."
 bash scripts/setup-debian.sh
 bash scripts/build.sh
 build/bin/ravel-smoke models/default
-echo "== models/default (random models: scores carry no speaker information)"
+echo "== models/default (trained here; the test recording is B's voice)"
 bash scripts/demo-recordings.sh build/demo build/bin/enrol_verify models/default
 echo "== tests/data/trained (small trained deployment; the test recording is B's voice)"
 bash scripts/demo-recordings.sh build/demo build/bin/enrol_verify tests/data/trained
