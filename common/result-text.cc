@@ -1,5 +1,7 @@
 #include "common/result-text.h"
 
+#include "common/result-codes.h"
+
 #include <algorithm>
 #include <cstdio>
 
@@ -186,6 +188,9 @@ const char* StatusMeaning(int status) {
   for (const StatusText& s : kStatuses) {
     if (s.status == status) return s.meaning;
   }
+  for (const StatusInfo& row : kStatusTable) {
+    if (row.status == status) return row.meaning;
+  }
   return nullptr;
 }
 
@@ -194,6 +199,10 @@ const char* DetailMeaning(uint32_t detail) {
   if (detail >= 0x6200 && detail <= 0x62FF) detail -= 0x100;
   for (const DetailText& d : DetailTexts()) {
     if (d.detail == detail) return d.meaning;
+  }
+  // Codes without a reworded text read as the result table states them.
+  for (const ResultInfo& row : kResultTable) {
+    if (row.detail == detail) return row.meaning;
   }
   return nullptr;
 }
