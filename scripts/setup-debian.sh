@@ -8,7 +8,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   default-jdk-headless
   python3 python3-numpy python3-matplotlib libopenblas0-pthread
-  python3-dev pybind11-dev python3-distributed python3-pytest python3-psutil
+  python3-dev pybind11-dev python3-distributed python3-pytest python3-psutil python3-torch
   lame sox espeak-ng
   flite festival festvox-kdlpc16k festvox-czech-dita festvox-czech-machac
   festvox-suopuhe-mv festvox-suopuhe-lj festvox-itapc16k festvox-italp16k festvox-ca-ona-hts
