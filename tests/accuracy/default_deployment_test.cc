@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "tests/accuracy/heldout-set.h"
+#include "tests/accuracy/pellam-templates.h"
 #include "tests/pellam/pellam-aliases.h"
 
 namespace {
@@ -30,25 +31,8 @@ TEST(DefaultDeployment, HeldOutVoicesAcceptedAndRejectedAtTheNamingThreshold) {
 
   for (const bool xvector : {true, false}) {
     SCOPED_TRACE(xvector ? "x-vector" : "streamed i-vector");
-    std::vector<std::vector<char>> templates;
-    for (const jor_accuracy::Recording& r : recs) {
-      std::vector<char> templ(size);
-      float duration = 0, volume = 0, snr = 0;
-      if (xvector) {
-        const size_t n = r.pcm.size();
-        ASSERT_EQ(RecMakeX(h, r.pcm.data(), &n, templ.data(), &size, &duration, &volume, &snr), 0)
-            << r.id << " detail " << RecDetail(h);
-      } else {
-        ASSERT_EQ(RecReset_(h), 0);
-        for (size_t at = 0; at < r.pcm.size(); at += 4000) {
-          const size_t n = std::min<size_t>(4000, r.pcm.size() - at);
-          ASSERT_EQ(RecPut(h, r.pcm.data() + at, &n), 0);
-        }
-        ASSERT_EQ(RecMakeI(h, templ.data(), &size, &duration, &volume, &snr), 0)
-            << r.id << " detail " << RecDetail(h);
-      }
-      templates.push_back(std::move(templ));
-    }
+    const std::vector<std::vector<char>> templates =
+        jor_accuracy::PellamTemplates(h, recs, xvector, 4000);
     for (size_t i = 0; i < recs.size(); ++i) {
       for (size_t j = 0; j < recs.size(); ++j) {
         if (i == j) continue;

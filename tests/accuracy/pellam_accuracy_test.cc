@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "tests/accuracy/heldout-set.h"
+#include "tests/accuracy/pellam-templates.h"
 #include "tests/pellam/pellam-aliases.h"
 
 namespace {
@@ -32,25 +33,8 @@ TEST(PellamAccuracy, SameVoiceScoresHigherOnBothPaths) {
   for (const bool xvector : {true, false}) {
     const char* name = xvector ? "x-vector" : "streamed i-vector";
     SCOPED_TRACE(name);
-    std::vector<std::vector<char>> templates;
-    for (const Recording& r : recs) {
-      std::vector<char> templ(size);
-      float duration = 0, volume = 0, snr = 0;
-      if (xvector) {
-        const size_t n = r.pcm.size();
-        ASSERT_EQ(RecMakeX(h, r.pcm.data(), &n, templ.data(), &size, &duration, &volume, &snr), 0)
-            << r.id << " detail " << RecDetail(h);
-      } else {
-        ASSERT_EQ(RecReset_(h), 0);
-        for (size_t at = 0; at < r.pcm.size(); at += 8000) {
-          const size_t n = std::min<size_t>(8000, r.pcm.size() - at);
-          ASSERT_EQ(RecPut(h, r.pcm.data() + at, &n), 0);
-        }
-        ASSERT_EQ(RecMakeI(h, templ.data(), &size, &duration, &volume, &snr), 0)
-            << r.id << " detail " << RecDetail(h);
-      }
-      templates.push_back(std::move(templ));
-    }
+    const std::vector<std::vector<char>> templates =
+        jor_accuracy::PellamTemplates(h, recs, xvector, 8000);
     auto score = [&](size_t i, size_t j) {
       float s = -1.0f;
       EXPECT_EQ(RecCompare_(h, templates[i].data(), &size, templates[j].data(), &size, &s), 0);
