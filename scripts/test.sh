@@ -2,9 +2,9 @@
 # Installs what is missing, builds in Release and runs the whole test suite.
 # With JOR_SANITIZE_RUN=1 (set by CI) the suite runs a second time in an
 # AddressSanitizer + UndefinedBehaviorSanitizer build. With JOR_THOROUGH_RUN=1
-# the engine, Pellam and diarization tests then run in a ThreadSanitizer build,
-# and every fuzz target runs for JOR_FUZZ_SECONDS (default 20) under libFuzzer
-# with ASan + UBSan.
+# (also set by CI) the engine, Pellam and diarization tests then run in a
+# ThreadSanitizer build, and every fuzz target runs for JOR_FUZZ_SECONDS
+# (default 20) under libFuzzer with ASan + UBSan.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup-debian.sh
