@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdio>
 
+#include "drumlin/diarization-driver.h"
+
 namespace ravel_cli {
 namespace {
 
@@ -15,28 +17,6 @@ constexpr double kRow = 30;
 constexpr const char* kColours[] = {"#1f77b4", "#ff7f0e", "#2ca02c", "#d62728", "#9467bd",
                                     "#8c564b", "#e377c2", "#7f7f7f", "#bcbd22", "#17becf"};
 
-std::string Escape(const std::string& text) {
-  std::string out;
-  for (const char c : text) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      default:
-        out += c;
-    }
-  }
-  return out;
-}
 
 // A tick step giving at most about ten ticks.
 double TickStep(double seconds) {
@@ -78,12 +58,12 @@ std::string TimelineSvg(const std::string& title, double seconds,
   svg += "<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n";
   std::snprintf(buf, sizeof buf, "<text x=\"%.0f\" y=\"24\" font-size=\"15\" font-weight=\"bold\">",
                 kLeft);
-  svg += buf + Escape(title) + "</text>\n";
+  svg += buf + drumlin::EscapeXmlAttribute(title) + "</text>\n";
   for (size_t r = 0; r < speakers.size(); ++r) {
     const double y = kTop + kRow * static_cast<double>(r);
     std::snprintf(buf, sizeof buf, "<text x=\"%.0f\" y=\"%.1f\" text-anchor=\"end\">", kLeft - 8,
                   y + kRow * 0.62);
-    svg += buf + Escape(speakers[r].label) + "</text>\n";
+    svg += buf + drumlin::EscapeXmlAttribute(speakers[r].label) + "</text>\n";
     std::snprintf(buf, sizeof buf,
                   "<rect x=\"%.1f\" y=\"%.1f\" width=\"%.1f\" height=\"%.1f\" fill=\"#f2f2f2\"/>\n",
                   kLeft, y + 4, plot, kRow - 8);
@@ -100,7 +80,7 @@ std::string TimelineSvg(const std::string& title, double seconds,
                   kColours[r % (sizeof kColours / sizeof kColours[0])]);
     svg += buf;
     std::snprintf(buf, sizeof buf, " %.0f to %.0f s", t.start, t.end);
-    svg += Escape(t.label) + buf + "</title></rect>\n";
+    svg += drumlin::EscapeXmlAttribute(t.label) + buf + "</title></rect>\n";
   }
   const double axis = kTop + kRow * static_cast<double>(rows) + 6;
   std::snprintf(buf, sizeof buf,
